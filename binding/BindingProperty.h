@@ -1,0 +1,243 @@
+#pragma once
+// The dynamic value of the system: a tagged union of ten kinds.
+//
+// Ownership: a value constructed on its own (a local, a native struct's field,
+// an element of a native std::vector) is a root: it owns the arena that holds
+// its tree's non-scalar payloads, created on first need and destroyed with the
+// root. Elements of a collection and field values of a structure are children:
+// they share their root's arena (ownsArena false) and never outlive it.
+// Strings and structure keys are interned per arena.
+//
+// Threading: a tree and its arena are used by one thread at a time. The page
+// source behind all arenas is process-wide and locked. The shared static empty
+// values are read-only.
+//
+// Depth: Clear, copy and Accept are safe on trees thousands of levels deep.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "binding/StaticType.h"
+
+namespace Tavo {
+
+class BindingPropertyArena;
+class BindingPropertyVisitor;
+
+// An interned text: NUL-terminated, length-delimited (may hold NUL bytes from
+// MessagePack or YAML), with its FNV-1a-32 hash. Owned by an arena's intern
+// table and reference counted by the values that use it; the empty text is
+// one shared static record that is never counted.
+class BindingInternedString {
+public:
+    std::string_view View() const { return {data_, size_}; }
+    const char* CStr() const { return data_; }
+    std::size_t Size() const { return size_; }
+    std::uint32_t Hash() const { return hash_; }
+
+    // The shared empty record.
+    static const BindingInternedString& Empty();
+
+private:
+    friend class BindingPropertyArena;
+    BindingInternedString() = default;
+    const char* data_ = "";
+    std::size_t size_ = 0;
+    std::uint32_t hash_ = kFnvOffsetBasis;
+    std::uint32_t refCount_ = 0;
+};
+
+// The payload of an enum value: the number and the native enum's identity,
+// through which the registry turns it back into a name.
+struct BindingEnumPayload {
+    std::int32_t value = 0;
+    const StaticType* type = nullptr;
+};
+
+class BindingProperty {
+public:
+    enum class Kind : std::uint8_t {
+        Empty = 0,
+        Bool = 1,
+        Signed = 2,
+        Unsigned = 3,
+        Float = 4,
+        String = 5,
+        Blob = 6,
+        Enum = 7,
+        Collection = 8,
+        Structure = 9,
+    };
+    // "empty", "bool", ..., "structure"; "" for a tag outside 0..9.
+    static const char* KindName(Kind kind);
+
+    // Construction makes a root (ownsArena true), empty.
+    BindingProperty() = default;
+    ~BindingProperty();
+    // Deep copy into a new root.
+    BindingProperty(const BindingProperty& other);
+    // From a root: takes over its tree and arena in constant time; from a
+    // child: deep copy. The source is left empty.
+    BindingProperty(BindingProperty&& other) noexcept;
+    // Deep copy; the target keeps its ownsArena. Self-assignment does nothing.
+    BindingProperty& operator=(const BindingProperty& other);
+    // Root to root: constant-time swap, then the source is cleared. Otherwise
+    // deep copy, then the source is cleared.
+    BindingProperty& operator=(BindingProperty&& other) noexcept;
+
+    // The shared static empty value returned by failed lookups.
+    static const BindingProperty& EmptyValue();
+
+    Kind GetKind() const { return kind_; }
+    bool IsEmpty() const { return kind_ == Kind::Empty; }
+    bool OwnsArena() const { return ownsArena_; }
+    // empty 0; string bytes; blob bytes; collection elements; structure
+    // fields; any other kind 1.
+    std::size_t Size() const;
+
+    // Releases the payload and makes the value empty; the arena stays.
+    void Clear();
+
+    // Setters: Clear, then store. The arena is created when a payload needs it.
+    void SetBool(bool value);
+    void SetSigned(std::int32_t value);  // sign-extended
+    void SetSigned(std::int64_t value);
+    void SetUnsigned(std::uint32_t value);  // zero-extended
+    void SetUnsigned(std::uint64_t value);
+    void SetFloat(double value);
+    void SetString(const char* text);  // NUL-terminated; null counts as ""
+    void SetString(std::string_view text);
+    void SetBlob(std::span<const std::uint8_t> bytes);  // copies
+    void SetBlob(std::vector<std::uint8_t>&& bytes);    // takes over; source left empty
+    void SetEnum(std::int32_t value, const StaticType& type);
+    // Leave an existing collection (structure) unchanged; otherwise Clear and
+    // install an empty one.
+    void MakeCollection();
+    void MakeStructure();
+
+    // Strict getters: the payload only when the kind matches exactly.
+    bool GetBool(bool fallback = false) const;
+    std::int64_t GetSigned(std::int64_t fallback = 0) const;
+    std::uint64_t GetUnsigned(std::uint64_t fallback = 0) const;
+    double GetFloat(double fallback = 0.0) const;
+    // The text of a string value (valid while the value holds it), or fallback.
+    std::string_view GetString(std::string_view fallback = {}) const;
+    // The interned record of a string value, or the shared empty record.
+    const BindingInternedString& GetInternedString() const;
+    std::span<const std::uint8_t> GetBlob() const;  // empty span unless a blob
+    BindingEnumPayload GetEnum(BindingEnumPayload fallback = {}) const;
+
+    // Lenient reading: bool 1/0; integers unchanged; float truncated toward
+    // zero; string by strtoll with base 0 (longest prefix, 0 when none); enum
+    // its value; every other kind `fallback`.
+    std::int64_t AsInt64(std::int64_t fallback = 0) const;
+
+    // Collections.
+    // The element at `index`, or EmptyValue() when out of range or not a collection.
+    const BindingProperty& ElementAt(std::size_t index) const;
+    // MakeCollection, grow with empty elements until `index` exists, return it.
+    BindingProperty& Element(std::size_t index);
+    // MakeCollection, append one empty element, return it.
+    BindingProperty& Append();
+    // On a collection: make room for `count` elements. Throws std::length_error
+    // ("vector<T> too long") above 0x0FFFFFFF. Other kinds: nothing.
+    void Reserve(std::size_t count);
+    // The elements of a collection (empty for other kinds). References into
+    // the collection are invalidated when it grows.
+    std::span<const BindingProperty> Elements() const;
+    std::span<BindingProperty> Elements();
+
+    // Structures. Fields are ordered by their names compared byte by byte as
+    // unsigned characters; keys are unique.
+    // The field named `name`, or EmptyValue(). Never allocates.
+    const BindingProperty& Find(std::string_view name) const;
+    // MakeStructure; the field named `name`, inserted empty if missing.
+    BindingProperty& Field(std::string_view name);
+
+    struct FieldRef {
+        const BindingInternedString& key;
+        const BindingProperty& value;
+    };
+    class FieldIterator;
+    class FieldRange;
+    // Iterates (key, value) in ascending byte order of keys; empty range for
+    // other kinds. Invalidated by inserting or removing fields.
+    FieldRange Fields() const;
+
+    // Calls the visitor's operations for this value and, recursively, its
+    // children, in index and key order. A kind outside 0..9 calls nothing.
+    void Accept(BindingPropertyVisitor& visitor) const;
+
+private:
+    friend class BindingPropertyArena;
+    friend class BindingPropertyDetail;
+
+    union Payload {
+        bool boolean;
+        std::int64_t i64;
+        std::uint64_t u64;
+        double f64;
+        const BindingInternedString* string;
+        void* object;  // blob, enum, collection or structure record in the arena
+    };
+
+    Payload value_{.u64 = 0};
+    BindingPropertyArena* arena_ = nullptr;
+    Kind kind_ = Kind::Empty;
+    bool ownsArena_ = true;
+};
+
+// Visits a tree kind by kind. Slot order is fixed.
+class BindingPropertyVisitor {
+public:
+    virtual ~BindingPropertyVisitor() = default;
+    virtual void VisitEmpty() = 0;
+    virtual void VisitBool(bool value) = 0;
+    virtual void VisitSigned(std::int64_t value) = 0;
+    virtual void VisitUnsigned(std::uint64_t value) = 0;
+    virtual void VisitFloat(double value) = 0;
+    virtual void VisitString(const BindingInternedString& value) = 0;
+    virtual void VisitBlob(std::span<const std::uint8_t> bytes) = 0;
+    virtual void VisitEnum(const BindingEnumPayload& value) = 0;
+    virtual void BeginCollection(std::size_t count) = 0;
+    virtual void BeginElement(std::size_t index) = 0;
+    virtual void EndElement(std::size_t index) = 0;
+    virtual void EndCollection() = 0;
+    virtual void BeginStructure(std::size_t count) = 0;
+    virtual void BeginField(const BindingInternedString& key) = 0;
+    virtual void EndField(const BindingInternedString& key) = 0;
+    virtual void EndStructure() = 0;
+};
+
+// A value plus a success flag. Failure lives inside the value: the structure
+// {"error": message}.
+class [[nodiscard]] BindingResult {
+public:
+    BindingResult() = default;
+    BindingResult(BindingResult&& other) noexcept = default;
+    // Copies ok, then moves the value (root-to-root swap).
+    BindingResult& operator=(BindingResult&& other) noexcept;
+
+    bool IsOk() const { return ok_; }
+    // Clear the value and set ok.
+    void SetOk();
+    // Clear, set not ok, then Field("error").SetString(message).
+    void Fail(std::string_view message);
+    // "" when ok; else the "error" field's text when it is a string, else "".
+    std::string_view ErrorMessage() const;
+
+    BindingProperty& Value() { return value_; }
+    const BindingProperty& Value() const { return value_; }
+
+private:
+    BindingProperty value_;
+    bool ok_ = true;
+};
+
+}  // namespace Tavo
+
+#include "binding/detail/BindingPropertyIterators.h"

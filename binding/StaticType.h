@@ -1,0 +1,61 @@
+#pragma once
+// Per-type identity without run-time type information.
+//
+// Every native type T has two immutable records: the anonymous flavour (name
+// is "#XXXXXXXX", the id in 8 upper-case hex digits) and the named flavour
+// (name is the compiler's signature text naming T). Both carry the same id:
+// FNV-1a-32 of the signature text of StaticType::HashCode<T>(). The records
+// live in static storage for the life of the process; callers keep pointers to
+// them. First use is thread-safe; later uses cost at most one guard test and
+// never allocate.
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace Tavo {
+
+inline constexpr std::uint32_t kFnvOffsetBasis = 0x811C9DC5u;
+inline constexpr std::uint32_t kFnvPrime = 0x01000193u;
+
+// FNV-1a, 32 bit, over a NUL-terminated text (bytes as unsigned). The one hash
+// of the system: type ids, field names and interned strings.
+constexpr std::uint32_t Fnv1a32(const char* text, std::uint32_t seed = kFnvOffsetBasis) {
+    std::uint32_t h = seed;
+    for (; *text != '\0'; ++text) {
+        h = (h ^ static_cast<unsigned char>(*text)) * kFnvPrime;
+    }
+    return h;
+}
+
+// The same over an explicit byte range (stops at `text.size()`, not at NUL).
+constexpr std::uint32_t Fnv1a32(std::string_view text, std::uint32_t seed = kFnvOffsetBasis) {
+    std::uint32_t h = seed;
+    for (char c : text) {
+        h = (h ^ static_cast<unsigned char>(c)) * kFnvPrime;
+    }
+    return h;
+}
+
+struct StaticType {
+    std::uint32_t hashCode;  // the type id
+    const char* name;        // hashText (anonymous) or the signature text (named)
+    char hashText[10];       // "#%08X" of hashCode, NUL-terminated; zero when named
+
+    // The id of T: FNV-1a-32 of HashCode<T>'s own signature text.
+    template <class T>
+    static std::uint32_t HashCode();
+    // The signature text of Name<T>, naming T in full. NUL-terminated, static.
+    template <class T>
+    static const char* Name();
+
+    // The single record of each flavour for T.
+    template <class T>
+    static const StaticType& Anonymous();
+    template <class T>
+    static const StaticType& Named();
+};
+
+}  // namespace Tavo
+
+#include "binding/detail/StaticTypeImpl.h"

@@ -1,0 +1,59 @@
+# Helpers shared by every folder's CMakeLists.txt.
+
+# Our own code builds with all warnings as errors; third-party headers come in
+# as SYSTEM includes and stay outside that net.
+function(tavo_warnings target)
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Werror)
+endfunction()
+
+# tavo_library(NAME SOURCES... [DEPS targets...])
+# A static archive compiled with -fPIC (it is linked into the plugin's shared
+# library as well as into ulm-host and the tests). Headers are included from
+# the repository root: #include "binding/BindingProperty.h".
+function(tavo_library name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+    add_library(${name} STATIC ${ARG_SOURCES})
+    target_include_directories(${name} PUBLIC ${TAVO_ROOT})
+    target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+    tavo_warnings(${name})
+endfunction()
+
+# tavo_test(NAME SOURCES... [DEPS targets...])
+# One GoogleTest executable; its cases are discovered into CTest. When cross
+# compiling, CTest runs it through CMAKE_CROSSCOMPILING_EMULATOR.
+function(tavo_test name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_include_directories(${name} PRIVATE ${TAVO_ROOT})
+    target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main)
+    tavo_warnings(${name})
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                         PROPERTIES TIMEOUT 300)
+endfunction()
+
+# tavo_layer(NAME DEPS targets...)
+# The library of one folder: every .cpp beside its CMakeLists.txt and in its
+# detail/ folder. Until the folder has a source, it defines an INTERFACE
+# library so that layers above can already name it.
+function(tavo_layer name)
+    cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+    file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp
+                                        ${CMAKE_CURRENT_SOURCE_DIR}/detail/*.cpp)
+    if(sources)
+        tavo_library(${name} SOURCES ${sources} DEPS ${ARG_DEPS})
+    else()
+        add_library(${name} INTERFACE)
+        target_include_directories(${name} INTERFACE ${TAVO_ROOT})
+        target_link_libraries(${name} INTERFACE ${ARG_DEPS})
+    endif()
+endfunction()
+
+# tavo_layer_tests(NAME DEPS targets...)
+# One test executable from every *Test.cpp in the folder.
+function(tavo_layer_tests name)
+    cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+    file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*Test.cpp)
+    if(sources)
+        tavo_test(${name} SOURCES ${sources} DEPS ${ARG_DEPS})
+    endif()
+endfunction()

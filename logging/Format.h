@@ -1,0 +1,63 @@
+#pragma once
+// The positional message formatter.
+//
+// A format holds numbered placeholders "%1".."%N" (rendered by the argument
+// type's default conversion) and printf conversions, positional ("%2$08x") or
+// sequential ("%s"); each conversion is rendered by vsnprintf with one value
+// after its specification has been fixed up for the argument's type. The
+// formatter never fails: whatever cannot be formatted ends the output there.
+// No heap allocation happens while formatting; `Format` allocates only the
+// returned text. Thread-safe: no state is kept between calls.
+//
+// Supported argument types: 32/64-bit signed and unsigned integers (narrower
+// integers and enums widen to 32 bits), double (and float), `const char*`
+// (null renders as "(null)"), std::string, std::string_view, `MaybeType`
+// over `Failure` ("Success" or "message (code)"), `Failure` itself, and any
+// record with a text form of its own (a `ToText()` member returning text).
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "logging/Failure.h"
+
+namespace Tavo {
+
+struct FormatContext;
+
+// How one argument type is rendered. One constant per supported type.
+struct FormatArgDescriptor {
+    // Writes the value for the conversion in `context`; returns the number of
+    // characters the full rendering has (as vsnprintf does).
+    std::size_t (*render)(FormatContext& context);
+    // The value as a 32-bit signed integer, for a `*` width or precision.
+    std::int32_t (*asInt)(const void* value);
+    // Whether `asInt` is meaningful (the type may supply a `*` value).
+    bool usableAsStar;
+};
+
+// The core. Formats `format` with `count` arguments (descriptor and value
+// pointer per argument) into `out`, which holds `capacity` bytes
+// (capacity >= 1). Always writes a terminating NUL; returns the number of
+// characters before it (at most capacity - 1).
+std::size_t FormatInto(char* out, std::size_t capacity, const char* format,
+                       const FormatArgDescriptor* const* descriptors, const void* const* values,
+                       std::size_t count);
+
+// Typed front ends (defined in detail/FormatArgs.h): map each argument to its
+// descriptor and call the core.
+template <class... Args>
+std::size_t FormatInto(char* out, std::size_t capacity, const char* format, const Args&... args);
+
+// Formats into a 4096-byte stack buffer and returns the text (at most 4095
+// characters).
+template <class... Args>
+std::string Format(const char* format, const Args&... args);
+
+// A failure with code 0 whose message is Format(format, args...).
+template <class... Args>
+Failure MakeFailure(const char* format, const Args&... args);
+
+}  // namespace Tavo
+
+#include "logging/detail/FormatArgs.h"

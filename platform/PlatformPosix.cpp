@@ -1,0 +1,101 @@
+// POSIX implementation of the platform layer.
+
+#include "platform/Platform.h"
+
+#include <pthread.h>
+#include <sys/mman.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+namespace Tavo::Platform {
+
+std::int64_t MonotonicNanoseconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return std::int64_t(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}
+
+std::int64_t WallClock100ns() {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return std::int64_t(ts.tv_sec) * 10'000'000 + ts.tv_nsec / 100;
+}
+
+CalendarTime LocalTimeNow() {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    time_t seconds = ts.tv_sec;
+    tm fields{};
+    localtime_r(&seconds, &fields);
+    return CalendarTime{fields.tm_year + 1900, fields.tm_mon + 1, fields.tm_mday,
+                        fields.tm_hour,        fields.tm_min,     fields.tm_sec,
+                        int(ts.tv_nsec / 1'000'000)};
+}
+
+bool UtcFromSeconds(std::int64_t secondsSince1970, CalendarTime& out) {
+    time_t seconds = time_t(secondsSince1970);
+    if (std::int64_t(seconds) != secondsSince1970) {
+        return false;  // does not fit a 32-bit time_t
+    }
+    tm fields{};
+    if (gmtime_r(&seconds, &fields) == nullptr) {
+        return false;
+    }
+    out = CalendarTime{fields.tm_year + 1900, fields.tm_mon + 1, fields.tm_mday,
+                       fields.tm_hour,        fields.tm_min,     fields.tm_sec, 0};
+    return true;
+}
+
+std::uint64_t HighResolutionCounter() { return std::uint64_t(MonotonicNanoseconds()); }
+
+std::uint64_t HighResolutionFrequency() { return 1'000'000'000; }
+
+std::uint32_t CurrentThreadId() { return std::uint32_t(syscall(SYS_gettid)); }
+
+std::size_t ExecutablePath(char* buffer, std::size_t capacity) {
+    if (buffer == nullptr || capacity == 0) {
+        return 0;
+    }
+    ssize_t n = readlink("/proc/self/exe", buffer, capacity - 1);
+    if (n < 0) {
+        buffer[0] = '\0';
+        return 0;
+    }
+    buffer[n] = '\0';
+    return std::size_t(n);
+}
+
+void DebuggerOutput(const char*) {}
+
+void* ReserveRegion(std::size_t bytes) {
+    // Over-reserve by one region so an aligned window can be cut out of it.
+    std::size_t span = bytes + kRegionSize;
+    void* raw = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED) {
+        return nullptr;
+    }
+    auto base = reinterpret_cast<std::uintptr_t>(raw);
+    auto aligned = (base + kRegionSize - 1) & ~std::uintptr_t(kRegionSize - 1);
+    if (aligned > base) {
+        munmap(raw, aligned - base);
+    }
+    std::size_t tail = (base + span) - (aligned + bytes);
+    if (tail > 0) {
+        munmap(reinterpret_cast<void*>(aligned + bytes), tail);
+    }
+    return reinterpret_cast<void*>(aligned);
+}
+
+void ReleaseRegion(void* region, std::size_t bytes) {
+    if (region != nullptr) {
+        munmap(region, bytes);
+    }
+}
+
+void FailFast() { std::_Exit(134); }
+
+}  // namespace Tavo::Platform
