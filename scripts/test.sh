@@ -13,6 +13,9 @@ case "$preset" in
   *) echo "test.sh: unknown preset '$preset' (dev, asan, m32, fuzz)" >&2; exit 2 ;;
 esac
 export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
+# Code under test must cope with a refused allocation; let ASan return null.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-allocator_may_return_null=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" -j "$(nproc)"
 ctest --test-dir "build/$preset" --output-on-failure -j "$(nproc)"
