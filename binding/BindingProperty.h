@@ -58,7 +58,9 @@ struct BindingEnumPayload {
     const StaticType* type = nullptr;
 };
 
-class BindingProperty {
+// Aligned to 8 so native structs holding one lay it out as the host expects
+// (16 bytes, on an 8-byte boundary, on 32-bit builds too).
+class alignas(8) BindingProperty {
 public:
     enum class Kind : std::uint8_t {
         Empty = 0,
