@@ -9,6 +9,16 @@
 // No heap allocation happens while formatting; `Format` allocates only the
 // returned text. Thread-safe: no state is kept between calls.
 //
+// Fix-up of a conversion for its argument's type: "%N" and a lone "%" take
+// the type's default ("%d", "%lld", "%u", "%llu", "%g", "%s"); a conversion
+// outside the type's allowed set becomes that default; "%n" writes nothing.
+// The length modifier handed to vsnprintf always matches the value passed, so
+// a format can never make it read the wrong size: 64-bit integers print whole
+// ("ll"), "h"/"hh" keep printf's narrowing, "%c" takes an int, doubles and
+// texts take none. A specification cut off by the end of the format gets the
+// default conversion appended. Widths and precisions are cut to the capacity
+// plus 1100, which keeps a hostile `*` value from padding for seconds.
+//
 // Supported argument types: 32/64-bit signed and unsigned integers (narrower
 // integers and enums widen to 32 bits), double (and float), `const char*`
 // (null renders as "(null)"), std::string, std::string_view, `MaybeType`
