@@ -187,11 +187,6 @@ bool FailIfEmpty(BindingResult& context, const BindingProperty& input, std::stri
     return false;
 }
 
-bool IsBase64Character(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
-           c == '/' || c == '=';
-}
-
 thread_local int structDepth = 0;
 
 class DepthGuard {
@@ -492,11 +487,9 @@ void BlobFromProperty(BindingResult& context, std::vector<std::uint8_t>& out,
         }
         case Kind::String: {
             const std::string_view text = input.GetString();
-            for (char c : text) {
-                if (!IsBase64Character(c)) {
-                    context.Fail(Format(kBlobBadCharacters, path));
-                    return;
-                }
+            if (!IsBase64Text(text)) {
+                context.Fail(Format(kBlobBadCharacters, path));
+                return;
             }
             const std::string decoded = Base64Decode(text);
             out.insert(out.end(), decoded.begin(), decoded.end());

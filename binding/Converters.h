@@ -121,6 +121,18 @@ template <BindingNative T>
     return output;
 }
 
+// A C text becomes a string value (null counts as ""); there is no native
+// C text to convert into.
+inline void ToProperty(BindingResult& output, const char* in, const BindingRegistry&) {
+    output.SetOk();
+    output.Value().SetString(in);
+}
+[[nodiscard]] inline BindingResult ToProperty(const char* in, const BindingRegistry& registry) {
+    BindingResult output;
+    ToProperty(output, in, registry);
+    return output;
+}
+
 template <class M>
 class TypedBindingConverter final : public BindingConverter {
 public:

@@ -200,6 +200,12 @@ TEST_F(Conversion, NativeValuesBecomeDynamicValuesOfTheirKind) {
     EXPECT_EQ(value.Find("numbers"), Collection({}));
 }
 
+TEST_F(Conversion, TextsBecomeStringValues) {
+    EXPECT_EQ(ToProperty("literal", registry_).Value(), String("literal"));
+    EXPECT_EQ(ToProperty(static_cast<const char*>(nullptr), registry_).Value(), String(""));
+    EXPECT_EQ(ToProperty(std::string("owned"), registry_).Value(), String("owned"));
+}
+
 struct Sparse {
     std::int32_t count = 0;
     double ratio = 0.0;
