@@ -23,6 +23,10 @@
 
 #include "binding/StaticType.h"
 
+// Views and references returned into a value (texts, elements, fields) have
+// deleted overloads on temporaries, so a view can never outlive its tree by a
+// full expression.
+
 namespace Tavo {
 
 class BindingPropertyArena;
@@ -97,14 +101,19 @@ public:
     Kind GetKind() const { return kind_; }
     bool IsEmpty() const { return kind_ == Kind::Empty; }
     bool OwnsArena() const { return ownsArena_; }
+    // Whether the tree has an arena yet (a root creates it on first need).
+    bool HasArena() const { return arena_ != nullptr; }
     // empty 0; string bytes; blob bytes; collection elements; structure
     // fields; any other kind 1.
     std::size_t Size() const;
 
-    // Releases the payload and makes the value empty; the arena stays.
+    // Releases the payload and makes the value empty; the arena stays. On a
+    // root this frees the whole arena's contents at once.
     void Clear();
 
     // Setters: Clear, then store. The arena is created when a payload needs it.
+    // Texts and bytes are copied before the old payload goes, so they may
+    // point into this very tree.
     void SetBool(bool value);
     void SetSigned(std::int32_t value);  // sign-extended
     void SetSigned(std::int64_t value);
@@ -114,7 +123,9 @@ public:
     void SetString(const char* text);  // NUL-terminated; null counts as ""
     void SetString(std::string_view text);
     void SetBlob(std::span<const std::uint8_t> bytes);  // copies
-    void SetBlob(std::vector<std::uint8_t>&& bytes);    // takes over; source left empty
+    // Takes over: the bytes move into the tree's arena and the source is
+    // left empty, its storage released.
+    void SetBlob(std::vector<std::uint8_t>&& bytes);
     void SetEnum(std::int32_t value, const StaticType& type);
     // Leave an existing collection (structure) unchanged; otherwise Clear and
     // install an empty one.
@@ -127,38 +138,50 @@ public:
     std::uint64_t GetUnsigned(std::uint64_t fallback = 0) const;
     double GetFloat(double fallback = 0.0) const;
     // The text of a string value (valid while the value holds it), or fallback.
-    std::string_view GetString(std::string_view fallback = {}) const;
+    std::string_view GetString(std::string_view fallback = {}) const&;
+    std::string_view GetString(std::string_view fallback = {}) const&& = delete;
     // The interned record of a string value, or the shared empty record.
-    const BindingInternedString& GetInternedString() const;
-    std::span<const std::uint8_t> GetBlob() const;  // empty span unless a blob
+    const BindingInternedString& GetInternedString() const&;
+    const BindingInternedString& GetInternedString() const&& = delete;
+    std::span<const std::uint8_t> GetBlob() const&;  // empty span unless a blob
+    std::span<const std::uint8_t> GetBlob() const&& = delete;
     BindingEnumPayload GetEnum(BindingEnumPayload fallback = {}) const;
 
     // Lenient reading: bool 1/0; integers unchanged; float truncated toward
-    // zero; string by strtoll with base 0 (longest prefix, 0 when none); enum
-    // its value; every other kind `fallback`.
+    // zero (saturated outside the 64-bit range, NaN gives `fallback`); string
+    // by strtoll with base 0 (longest prefix, 0 when none, saturated on
+    // overflow); enum its value; every other kind `fallback`.
     std::int64_t AsInt64(std::int64_t fallback = 0) const;
 
     // Collections.
     // The element at `index`, or EmptyValue() when out of range or not a collection.
-    const BindingProperty& ElementAt(std::size_t index) const;
+    const BindingProperty& ElementAt(std::size_t index) const&;
+    const BindingProperty& ElementAt(std::size_t index) const&& = delete;
     // MakeCollection, grow with empty elements until `index` exists, return it.
-    BindingProperty& Element(std::size_t index);
+    BindingProperty& Element(std::size_t index) &;
+    BindingProperty& Element(std::size_t index) && = delete;
     // MakeCollection, append one empty element, return it.
-    BindingProperty& Append();
+    BindingProperty& Append() &;
+    BindingProperty& Append() && = delete;
     // On a collection: make room for `count` elements. Throws std::length_error
-    // ("vector<T> too long") above 0x0FFFFFFF. Other kinds: nothing.
+    // ("vector<T> too long") above kMaxElements. Other kinds: nothing. Element
+    // and Append throw the same when a collection would outgrow kMaxElements.
+    static constexpr std::size_t kMaxElements = 0x0FFFFFFF;
     void Reserve(std::size_t count);
     // The elements of a collection (empty for other kinds). References into
     // the collection are invalidated when it grows.
-    std::span<const BindingProperty> Elements() const;
-    std::span<BindingProperty> Elements();
+    std::span<const BindingProperty> Elements() const&;
+    std::span<BindingProperty> Elements() &;
+    std::span<const BindingProperty> Elements() const&& = delete;
 
     // Structures. Fields are ordered by their names compared byte by byte as
     // unsigned characters; keys are unique.
     // The field named `name`, or EmptyValue(). Never allocates.
-    const BindingProperty& Find(std::string_view name) const;
+    const BindingProperty& Find(std::string_view name) const&;
+    const BindingProperty& Find(std::string_view name) const&& = delete;
     // MakeStructure; the field named `name`, inserted empty if missing.
-    BindingProperty& Field(std::string_view name);
+    BindingProperty& Field(std::string_view name) &;
+    BindingProperty& Field(std::string_view name) && = delete;
 
     struct FieldRef {
         const BindingInternedString& key;
@@ -168,11 +191,18 @@ public:
     class FieldRange;
     // Iterates (key, value) in ascending byte order of keys; empty range for
     // other kinds. Invalidated by inserting or removing fields.
-    FieldRange Fields() const;
+    FieldRange Fields() const&;
+    FieldRange Fields() const&& = delete;
 
     // Calls the visitor's operations for this value and, recursively, its
     // children, in index and key order. A kind outside 0..9 calls nothing.
+    // The tree must not change while it is visited.
     void Accept(BindingPropertyVisitor& visitor) const;
+
+    // Deep equality: same kinds and payloads, elements in order, the same
+    // field names with equal values. Floats compare by bit pattern (a NaN
+    // equals the same NaN); enums by value and type record.
+    friend bool operator==(const BindingProperty& a, const BindingProperty& b);
 
 private:
     friend class BindingPropertyArena;
@@ -192,6 +222,13 @@ private:
     Kind kind_ = Kind::Empty;
     bool ownsArena_ = true;
 };
+
+static_assert(alignof(BindingProperty) == 8);
+#if UINTPTR_MAX == 0xFFFFFFFFu
+static_assert(sizeof(BindingProperty) == 16);
+#else
+static_assert(sizeof(BindingProperty) == 24);
+#endif
 
 // Visits a tree kind by kind. Slot order is fixed.
 class BindingPropertyVisitor {

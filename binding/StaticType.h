@@ -42,18 +42,21 @@ struct StaticType {
     const char* name;        // hashText (anonymous) or the signature text (named)
     char hashText[10];       // "#%08X" of hashCode, NUL-terminated; zero when named
 
-    // The id of T: FNV-1a-32 of HashCode<T>'s own signature text.
+    // The id of T: FNV-1a-32 of HashCode<T>'s own signature text. Computed by
+    // the compiler; usable in constant expressions.
     template <class T>
-    static std::uint32_t HashCode();
+    static constexpr std::uint32_t HashCode();
     // The signature text of Name<T>, naming T in full. NUL-terminated, static.
     template <class T>
-    static const char* Name();
+    static constexpr const char* Name();
 
-    // The single record of each flavour for T.
+    // The single record of each flavour for T: constant-initialised static
+    // storage, so no first-use guard, no lock and no allocation.
+    // [any-thread]
     template <class T>
-    static const StaticType& Anonymous();
+    static constexpr const StaticType& Anonymous();
     template <class T>
-    static const StaticType& Named();
+    static constexpr const StaticType& Named();
 };
 
 }  // namespace Tavo

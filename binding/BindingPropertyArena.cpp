@@ -1,0 +1,566 @@
+#include "binding/BindingPropertyArena.h"
+
+#include <bit>
+#include <cstring>
+#include <limits>
+#include <mutex>
+#include <new>
+
+#include "platform/MemoryAccounting.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#endif
+
+namespace Tavo {
+namespace {
+
+constexpr std::uint16_t kNoBlock = 0xFFFF;
+constexpr std::size_t kLargeHeaderSize = 32;
+
+// Under AddressSanitizer, memory of an arena that is not handed out (free
+// blocks, unused parts of pages and slabs, pages given back) is poisoned, so a
+// stale reference into a tree is caught like a use after free. The free-list
+// links stored in such memory are unpoisoned only while they are accessed.
+#if defined(__SANITIZE_ADDRESS__)
+void Poison(const void* block, std::size_t bytes) {
+    ASAN_POISON_MEMORY_REGION(block, bytes);
+}
+void Unpoison(const void* block, std::size_t bytes) {
+    ASAN_UNPOISON_MEMORY_REGION(block, bytes);
+}
+#else
+void Poison(const void*, std::size_t) {}
+void Unpoison(const void*, std::size_t) {}
+#endif
+
+// Free lists inside blocks: 16-bit indices in small blocks (which may be only
+// 4 bytes and 4-aligned), pointers in medium blocks, pages and slabs.
+std::uint16_t ReadIndex(const void* block) {
+    std::uint16_t index;
+    Unpoison(block, sizeof index);
+    std::memcpy(&index, block, sizeof index);
+    Poison(block, sizeof index);
+    return index;
+}
+void WriteIndex(void* block, std::uint16_t index) {
+    Unpoison(block, sizeof index);
+    std::memcpy(block, &index, sizeof index);
+    Poison(block, sizeof index);
+}
+void* ReadLink(const void* block) {
+    void* link;
+    Unpoison(block, sizeof link);
+    std::memcpy(&link, block, sizeof link);
+    Poison(block, sizeof link);
+    return link;
+}
+void WriteLink(void* block, void* link) {
+    Unpoison(block, sizeof link);
+    std::memcpy(block, &link, sizeof link);
+    Poison(block, sizeof link);
+}
+
+std::size_t SmallClassIndex(std::size_t bytes) {
+    return (bytes == 0 ? 0 : (bytes + 3) / 4 - 1);
+}
+
+// Medium bins, two per octave: index 2k is 3 * 2^(k+5), index 2k+1 is 2^(k+7).
+std::size_t MediumBinIndex(std::size_t bytes) {
+    unsigned octave = static_cast<unsigned>(std::bit_width(bytes - 1));  // 2^octave >= bytes
+    std::size_t lowerBin = std::size_t{3} << (octave - 2);
+    return 2 * (octave - 7) + (bytes <= lowerBin ? 0 : 1);
+}
+std::size_t MediumBinSize(std::size_t index) {
+    return index % 2 == 0 ? std::size_t{3} << (index / 2 + 5) : std::size_t{1} << (index / 2 + 7);
+}
+
+// The region size of a large block, or 0 when `bytes` cannot be served at all.
+std::size_t LargeRegionBytes(std::size_t bytes) {
+    constexpr std::size_t kRegion = Platform::kRegionSize;
+    if (bytes > std::numeric_limits<std::size_t>::max() - kLargeHeaderSize - kRegion) {
+        return 0;
+    }
+    return (bytes + kLargeHeaderSize + kRegion - 1) / kRegion * kRegion;
+}
+
+constinit BindingPageSource pageSource;
+
+// A string record with its text and NUL after it, rounded so that the block
+// size class keeps the record aligned.
+std::size_t StringBlockSize(std::size_t textSize) {
+    constexpr std::size_t kAlign = alignof(BindingInternedString);
+    return (sizeof(BindingInternedString) + textSize + 1 + kAlign - 1) / kAlign * kAlign;
+}
+
+}  // namespace
+
+// ---- page source -----------------------------------------------------------
+
+BindingPageSource& BindingPageSource::Instance() {
+    return pageSource;
+}
+
+void* BindingPageSource::AcquirePage() {
+    std::lock_guard lock(mutex_);
+    if (freePages_ != nullptr) {
+        void* page = freePages_;
+        freePages_ = ReadLink(page);
+        --freePageCount_;
+        Unpoison(page, kPageSize);
+        return page;
+    }
+    auto* region = static_cast<unsigned char*>(Platform::ReserveRegion(kSlabSize));
+    if (region == nullptr) {
+        return nullptr;
+    }
+    ++regionsReserved_;
+    // Keep pages 1..15; page 0 goes to the caller.
+    for (std::size_t i = kPagesPerRegion - 1; i >= 1; --i) {
+        void* page = region + i * kPageSize;
+        WriteLink(page, freePages_);
+        freePages_ = page;
+    }
+    freePageCount_ += kPagesPerRegion - 1;
+    return region;
+}
+
+void* BindingPageSource::AcquireSlab() {
+    std::lock_guard lock(mutex_);
+    if (freeSlabs_ != nullptr) {
+        void* slab = freeSlabs_;
+        freeSlabs_ = ReadLink(slab);
+        --freeSlabCount_;
+        Unpoison(slab, kSlabSize);
+        return slab;
+    }
+    void* region = Platform::ReserveRegion(kSlabSize);
+    if (region != nullptr) {
+        ++regionsReserved_;
+    }
+    return region;
+}
+
+void BindingPageSource::ReleasePages(void* first, void* last, std::size_t count) noexcept {
+    if (first == nullptr) {
+        return;
+    }
+    std::lock_guard lock(mutex_);
+    WriteLink(last, freePages_);
+    freePages_ = first;
+    freePageCount_ += count;
+}
+
+void BindingPageSource::ReleaseSlabs(void* first, void* last, std::size_t count) noexcept {
+    if (first == nullptr) {
+        return;
+    }
+    std::lock_guard lock(mutex_);
+    WriteLink(last, freeSlabs_);
+    freeSlabs_ = first;
+    freeSlabCount_ += count;
+}
+
+BindingPageSource::Stats BindingPageSource::ReadStats() {
+    std::lock_guard lock(mutex_);
+    return Stats{regionsReserved_, freePageCount_, freeSlabCount_};
+}
+
+// ---- arena -----------------------------------------------------------------
+
+// The first word must stay the arena link: the page list is handed to the page
+// source as a chain as it is.
+struct BindingPropertyArena::PageHeader {
+    PageHeader* nextInArena;
+    PageHeader* nextPartial;
+    std::uint16_t blockSize;
+    std::uint16_t capacity;
+    std::uint16_t bump;      // blocks ever handed out
+    std::uint16_t freeHead;  // index of the first free block, kNoBlock if none
+
+    static constexpr std::size_t kBlocksOffset = 32;
+    unsigned char* Block(std::size_t index) {
+        return reinterpret_cast<unsigned char*>(this) + kBlocksOffset + index * blockSize;
+    }
+    bool Full() const { return freeHead == kNoBlock && bump == capacity; }
+};
+
+struct BindingPropertyArena::SlabNode {
+    void* slab;
+    SlabNode* next;
+};
+
+struct BindingPropertyArena::LargeHeader {
+    LargeHeader* prev;
+    LargeHeader* next;
+    std::size_t regionBytes;
+};
+
+BindingPropertyArena* BindingPropertyArena::Create() {
+    void* memory = Memory::Allocate(sizeof(BindingPropertyArena));
+    if (memory == nullptr) {
+        throw std::bad_alloc();
+    }
+    return ::new (memory) BindingPropertyArena();
+}
+
+void BindingPropertyArena::Destroy(BindingPropertyArena* arena) noexcept {
+    if (arena == nullptr) {
+        return;
+    }
+    arena->ReleaseStorage();
+    arena->~BindingPropertyArena();
+    Unpoison(arena, sizeof(BindingPropertyArena));
+    Memory::Free(arena);
+}
+
+BindingPropertyArena::BindingPropertyArena() {
+    static_assert(sizeof(PageHeader) <= PageHeader::kBlocksOffset);
+    static_assert(sizeof(LargeHeader) <= kLargeHeaderSize);
+    InitState();
+}
+
+void BindingPropertyArena::InitState() noexcept {
+    for (SizeClass& sizeClass : small_) {
+        sizeClass.partial = nullptr;
+        sizeClass.inlineFree = kNoBlock;
+        sizeClass.inlineBump = 0;
+        Poison(sizeClass.chunk, kInlineChunkSize);
+    }
+    for (void*& head : mediumFree_) {
+        head = nullptr;
+    }
+    bump_ = bumpEnd_ = nullptr;
+    pages_ = lastPage_ = nullptr;
+    slabs_ = nullptr;
+    large_ = nullptr;
+    pageCount_ = slabCount_ = largeCount_ = 0;
+    table_ = nullptr;
+    tableCapacity_ = tableCount_ = 0;
+}
+
+void BindingPropertyArena::ReleaseStorage() noexcept {
+    for (LargeHeader* large = large_; large != nullptr;) {
+        LargeHeader* next = large->next;
+        Platform::ReleaseRegion(large, large->regionBytes);
+        large = next;
+    }
+    // Slab nodes live in small-class pages: relink the slabs through their own
+    // first words before the pages go.
+    void* firstSlab = nullptr;
+    void* lastSlab = nullptr;
+    for (SlabNode* node = slabs_; node != nullptr; node = node->next) {
+        if (lastSlab == nullptr) {
+            lastSlab = node->slab;
+        }
+        WriteLink(node->slab, firstSlab);
+        firstSlab = node->slab;
+    }
+    for (void* slab = firstSlab; slab != nullptr;) {
+        void* next = ReadLink(slab);
+        Poison(slab, BindingPageSource::kSlabSize);
+        slab = next;
+    }
+    for (PageHeader* page = pages_; page != nullptr;) {
+        PageHeader* next = page->nextInArena;
+        Poison(page, BindingPageSource::kPageSize);
+        page = next;
+    }
+    BindingPageSource& source = BindingPageSource::Instance();
+    source.ReleaseSlabs(firstSlab, lastSlab, slabCount_);
+    source.ReleasePages(pages_, lastPage_, pageCount_);
+}
+
+void BindingPropertyArena::Reset() noexcept {
+    ReleaseStorage();
+    InitState();
+}
+
+std::size_t BindingPropertyArena::UsableSize(std::size_t bytes) {
+    if (bytes <= kSmallMax) {
+        return (SmallClassIndex(bytes) + 1) * 4;
+    }
+    if (bytes <= kMediumMax) {
+        return MediumBinSize(MediumBinIndex(bytes));
+    }
+    std::size_t region = LargeRegionBytes(bytes);
+    return region == 0 ? bytes : region - kLargeHeaderSize;
+}
+
+void* BindingPropertyArena::Allocate(std::size_t bytes) {
+    void* block;
+    if (bytes <= kSmallMax) {
+        block = AllocateSmall(SmallClassIndex(bytes));
+    } else if (bytes <= kMediumMax) {
+        block = AllocateMedium(MediumBinIndex(bytes));
+    } else {
+        return AllocateLarge(bytes);
+    }
+    Unpoison(block, UsableSize(bytes));
+    return block;
+}
+
+void BindingPropertyArena::Deallocate(void* block, std::size_t bytes) noexcept {
+    if (block == nullptr) {
+        return;
+    }
+    if (bytes <= kMediumMax) {
+        Poison(block, UsableSize(bytes));
+    }
+    if (bytes <= kSmallMax) {
+        DeallocateSmall(block, SmallClassIndex(bytes));
+    } else if (bytes <= kMediumMax) {
+        std::size_t index = MediumBinIndex(bytes);
+        WriteLink(block, mediumFree_[index]);
+        mediumFree_[index] = block;
+    } else {
+        DeallocateLarge(block);
+    }
+}
+
+void* BindingPropertyArena::AllocateSmall(std::size_t index) {
+    SizeClass& sizeClass = small_[index];
+    const std::size_t blockSize = (index + 1) * 4;
+    if (sizeClass.inlineFree != kNoBlock) {
+        unsigned char* block = sizeClass.chunk + sizeClass.inlineFree * blockSize;
+        sizeClass.inlineFree = ReadIndex(block);
+        return block;
+    }
+    if (sizeClass.inlineBump < kInlineChunkSize / blockSize) {
+        return sizeClass.chunk + blockSize * sizeClass.inlineBump++;
+    }
+    PageHeader* page = sizeClass.partial;
+    if (page == nullptr) {
+        page = static_cast<PageHeader*>(BindingPageSource::Instance().AcquirePage());
+        if (page == nullptr) {
+            throw std::bad_alloc();
+        }
+        Poison(reinterpret_cast<unsigned char*>(page) + PageHeader::kBlocksOffset,
+               BindingPageSource::kPageSize - PageHeader::kBlocksOffset);
+        page->nextInArena = pages_;
+        page->nextPartial = nullptr;
+        page->blockSize = static_cast<std::uint16_t>(blockSize);
+        page->capacity = static_cast<std::uint16_t>(
+            (BindingPageSource::kPageSize - PageHeader::kBlocksOffset) / blockSize);
+        page->bump = 0;
+        page->freeHead = kNoBlock;
+        if (pages_ == nullptr) {
+            lastPage_ = page;
+        }
+        pages_ = page;
+        ++pageCount_;
+        sizeClass.partial = page;
+    }
+    unsigned char* block;
+    if (page->freeHead != kNoBlock) {
+        block = page->Block(page->freeHead);
+        page->freeHead = ReadIndex(block);
+    } else {
+        block = page->Block(page->bump++);
+    }
+    if (page->Full()) {
+        sizeClass.partial = page->nextPartial;  // back on the list when a block is freed
+    }
+    return block;
+}
+
+void BindingPropertyArena::DeallocateSmall(void* block, std::size_t index) noexcept {
+    SizeClass& sizeClass = small_[index];
+    const std::size_t blockSize = (index + 1) * 4;
+    auto* bytes = static_cast<unsigned char*>(block);
+    auto chunkAddress = reinterpret_cast<std::uintptr_t>(sizeClass.chunk);
+    auto address = reinterpret_cast<std::uintptr_t>(block);
+    if (address - chunkAddress < kInlineChunkSize) {
+        WriteIndex(bytes, sizeClass.inlineFree);
+        sizeClass.inlineFree = static_cast<std::uint16_t>((address - chunkAddress) / blockSize);
+        return;
+    }
+    auto* page =
+        reinterpret_cast<PageHeader*>(address & ~std::uintptr_t{BindingPageSource::kPageSize - 1});
+    bool wasFull = page->Full();
+    WriteIndex(bytes, page->freeHead);
+    page->freeHead = static_cast<std::uint16_t>(
+        (address - reinterpret_cast<std::uintptr_t>(page->Block(0))) / blockSize);
+    if (wasFull) {
+        page->nextPartial = sizeClass.partial;
+        sizeClass.partial = page;
+    }
+}
+
+void* BindingPropertyArena::AllocateMedium(std::size_t index) {
+    if (void* block = mediumFree_[index]) {
+        mediumFree_[index] = ReadLink(block);
+        return block;
+    }
+    const std::size_t blockSize = MediumBinSize(index);
+    if (static_cast<std::size_t>(bumpEnd_ - bump_) < blockSize) {
+        auto* node = static_cast<SlabNode*>(Allocate(sizeof(SlabNode)));
+        auto* slab = static_cast<unsigned char*>(BindingPageSource::Instance().AcquireSlab());
+        if (slab == nullptr) {
+            Deallocate(node, sizeof(SlabNode));
+            throw std::bad_alloc();
+        }
+        // The tail of the old slab still serves smaller bins.
+        for (std::size_t bin = kMediumBinCount; bin-- > 0;) {
+            std::size_t size = MediumBinSize(bin);
+            while (static_cast<std::size_t>(bumpEnd_ - bump_) >= size) {
+                WriteLink(bump_, mediumFree_[bin]);
+                mediumFree_[bin] = bump_;
+                bump_ += size;
+            }
+        }
+        Poison(slab, BindingPageSource::kSlabSize);
+        node->slab = slab;
+        node->next = slabs_;
+        slabs_ = node;
+        ++slabCount_;
+        bump_ = slab;
+        bumpEnd_ = slab + BindingPageSource::kSlabSize;
+    }
+    void* block = bump_;
+    bump_ += blockSize;
+    return block;
+}
+
+void* BindingPropertyArena::AllocateLarge(std::size_t bytes) {
+    std::size_t regionBytes = LargeRegionBytes(bytes);
+    void* region = regionBytes == 0 ? nullptr : Platform::ReserveRegion(regionBytes);
+    if (region == nullptr) {
+        throw std::bad_alloc();
+    }
+    auto* header = static_cast<LargeHeader*>(region);
+    header->prev = nullptr;
+    header->next = large_;
+    header->regionBytes = regionBytes;
+    if (large_ != nullptr) {
+        large_->prev = header;
+    }
+    large_ = header;
+    ++largeCount_;
+    return static_cast<unsigned char*>(region) + kLargeHeaderSize;
+}
+
+void BindingPropertyArena::DeallocateLarge(void* block) noexcept {
+    auto* header =
+        reinterpret_cast<LargeHeader*>(static_cast<unsigned char*>(block) - kLargeHeaderSize);
+    if (header->prev != nullptr) {
+        header->prev->next = header->next;
+    } else {
+        large_ = header->next;
+    }
+    if (header->next != nullptr) {
+        header->next->prev = header->prev;
+    }
+    --largeCount_;
+    Platform::ReleaseRegion(header, header->regionBytes);
+}
+
+// ---- interned strings -------------------------------------------------------
+
+const BindingInternedString& BindingInternedString::Empty() {
+    static constinit const BindingInternedString empty;
+    return empty;
+}
+
+void BindingPropertyArena::GrowTable() {
+    std::uint32_t capacity = tableCapacity_ == 0 ? 8 : tableCapacity_ * 2;
+    auto** table = static_cast<BindingInternedString**>(Allocate(capacity * sizeof(void*)));
+    std::memset(static_cast<void*>(table), 0, capacity * sizeof(void*));
+    const std::uint32_t mask = capacity - 1;
+    for (std::uint32_t i = 0; i < tableCapacity_; ++i) {
+        if (BindingInternedString* record = table_[i]) {
+            std::uint32_t slot = record->hash_ & mask;
+            while (table[slot] != nullptr) {
+                slot = (slot + 1) & mask;
+            }
+            table[slot] = record;
+        }
+    }
+    Deallocate(table_, tableCapacity_ * sizeof(void*));
+    table_ = table;
+    tableCapacity_ = capacity;
+}
+
+const BindingInternedString* BindingPropertyArena::Intern(std::string_view text,
+                                                          std::uint32_t hash) {
+    if (text.empty()) {
+        return &BindingInternedString::Empty();
+    }
+    if (table_ != nullptr) {
+        const std::uint32_t mask = tableCapacity_ - 1;
+        for (std::uint32_t slot = hash & mask; BindingInternedString* record = table_[slot];
+             slot = (slot + 1) & mask) {
+            if (record->hash_ == hash && record->size_ == text.size() &&
+                std::memcmp(record->data_, text.data(), text.size()) == 0) {
+                ++record->refCount_;
+                return record;
+            }
+        }
+    }
+    if (text.size() > std::numeric_limits<std::size_t>::max() - 2 * sizeof(BindingInternedString)) {
+        throw std::bad_alloc();
+    }
+    if ((std::size_t{tableCount_} + 1) * 2 > tableCapacity_) {
+        GrowTable();
+    }
+    // Record and text in one block: the text follows the record.
+    void* memory = Allocate(StringBlockSize(text.size()));
+    auto* record = ::new (memory) BindingInternedString();
+    char* chars = static_cast<char*>(memory) + sizeof(BindingInternedString);
+    std::memcpy(chars, text.data(), text.size());
+    chars[text.size()] = '\0';
+    record->data_ = chars;
+    record->size_ = text.size();
+    record->hash_ = hash;
+    record->refCount_ = 1;
+    const std::uint32_t mask = tableCapacity_ - 1;
+    std::uint32_t slot = hash & mask;
+    while (table_[slot] != nullptr) {
+        slot = (slot + 1) & mask;
+    }
+    table_[slot] = record;
+    ++tableCount_;
+    return record;
+}
+
+void BindingPropertyArena::AddRef(const BindingInternedString* record) noexcept {
+    if (record != &BindingInternedString::Empty()) {
+        ++const_cast<BindingInternedString*>(record)->refCount_;
+    }
+}
+
+void BindingPropertyArena::Release(const BindingInternedString* record) noexcept {
+    if (record == &BindingInternedString::Empty()) {
+        return;
+    }
+    auto* owned = const_cast<BindingInternedString*>(record);
+    if (--owned->refCount_ != 0) {
+        return;
+    }
+    // Erase with backward shift, so probe chains stay unbroken without tombstones.
+    const std::uint32_t mask = tableCapacity_ - 1;
+    std::uint32_t hole = owned->hash_ & mask;
+    while (table_[hole] != owned) {
+        hole = (hole + 1) & mask;
+    }
+    for (std::uint32_t next = (hole + 1) & mask; table_[next] != nullptr;
+         next = (next + 1) & mask) {
+        std::uint32_t home = table_[next]->hash_ & mask;
+        // The entry may fill the hole unless its home lies cyclically in (hole, next].
+        bool staysPut =
+            hole <= next ? (hole < home && home <= next) : (hole < home || home <= next);
+        if (!staysPut) {
+            table_[hole] = table_[next];
+            hole = next;
+        }
+    }
+    table_[hole] = nullptr;
+    --tableCount_;
+    Deallocate(owned, StringBlockSize(owned->size_));
+}
+
+BindingPropertyArena::Stats BindingPropertyArena::ReadStats() const {
+    return Stats{pageCount_, slabCount_, largeCount_, tableCount_, tableCapacity_};
+}
+
+}  // namespace Tavo
