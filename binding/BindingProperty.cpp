@@ -512,6 +512,10 @@ public:
                     break;
             }
         };
+        if (source.ownsArena_ && source.arena_ != nullptr && IsContainer(source.kind_)) {
+            // A whole tree: every text of its arena will be needed.
+            ArenaOf(target).ReserveStrings(source.arena_->ReadStats().strings);
+        }
         copyOne(target, source);
         while (!stack.Empty()) {
             Frame& frame = stack.Top();

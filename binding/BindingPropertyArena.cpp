@@ -462,8 +462,20 @@ const BindingInternedString& BindingInternedString::Empty() {
     return empty;
 }
 
-void BindingPropertyArena::GrowTable() {
-    std::uint32_t capacity = tableCapacity_ == 0 ? 8 : tableCapacity_ * 2;
+void BindingPropertyArena::ReserveStrings(std::size_t count) {
+    if (count > (std::size_t{1} << 30)) {
+        count = std::size_t{1} << 30;
+    }
+    std::size_t capacity = tableCapacity_ == 0 ? 8 : tableCapacity_;
+    while (count * 2 > capacity) {
+        capacity *= 2;
+    }
+    if (capacity > tableCapacity_) {
+        Rehash(static_cast<std::uint32_t>(capacity));
+    }
+}
+
+void BindingPropertyArena::Rehash(std::uint32_t capacity) {
     auto** table = static_cast<BindingInternedString**>(Allocate(capacity * sizeof(void*)));
     std::memset(static_cast<void*>(table), 0, capacity * sizeof(void*));
     const std::uint32_t mask = capacity - 1;
@@ -501,7 +513,7 @@ const BindingInternedString* BindingPropertyArena::Intern(std::string_view text,
         throw std::bad_alloc();
     }
     if ((std::size_t{tableCount_} + 1) * 2 > tableCapacity_) {
-        GrowTable();
+        Rehash(tableCapacity_ == 0 ? 8 : tableCapacity_ * 2);
     }
     // Record and text in one block: the text follows the record.
     void* memory = Allocate(StringBlockSize(text.size()));

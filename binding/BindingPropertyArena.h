@@ -105,6 +105,10 @@ public:
     const BindingInternedString* Intern(std::string_view text) {
         return Intern(text, Fnv1a32(text));
     }
+    // Makes room for `count` distinct texts, so that as many can be interned
+    // without growing the table again (a copy of a whole tree asks for its
+    // source's count up front). Throws std::bad_alloc.
+    void ReserveStrings(std::size_t count);
     // One more user of a record of this arena.
     static void AddRef(const BindingInternedString* record) noexcept;
     // One user less; the record is erased when none is left.
@@ -142,7 +146,7 @@ private:
     void* AllocateMedium(std::size_t index);
     void* AllocateLarge(std::size_t bytes);
     void DeallocateLarge(void* block) noexcept;
-    void GrowTable();
+    void Rehash(std::uint32_t capacity);
     void ReleaseStorage() noexcept;
     void InitState() noexcept;
 

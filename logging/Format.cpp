@@ -35,8 +35,18 @@ bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
+// Writes the decimal digits of `value` (0 <= value < 2^31); returns their count.
 std::size_t AppendNumber(char* out, std::int64_t value) {
-    return static_cast<std::size_t>(std::snprintf(out, 24, "%lld", static_cast<long long>(value)));
+    char digits[16];
+    std::size_t count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value > 0);
+    for (std::size_t i = 0; i < count; ++i) {
+        out[i] = digits[count - 1 - i];
+    }
+    return count;
 }
 
 // Builds the printf specification for `context` with the given conversion
@@ -195,6 +205,18 @@ std::size_t RenderText(FormatContext& context, std::string_view text) {
         precision = std::min(precision, context.precision);
     }
     precision = std::min<std::int64_t>(precision, kFieldCeiling);
+    if (!context.hasWidth) {
+        // Without a field to pad, "%.*s" is a copy up to the precision or a NUL.
+        const char* data = text.data() != nullptr ? text.data() : "";
+        const void* nul = std::memchr(data, '\0', static_cast<std::size_t>(precision));
+        const std::size_t length =
+            nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - data)
+                           : static_cast<std::size_t>(precision);
+        const std::size_t copied = std::min(length, context.spaceLeft - 1);
+        std::memcpy(context.out, data, copied);
+        context.out[copied] = '\0';
+        return length;
+    }
     char spec[96];
     BuildSpec(context, 's', "", precision, spec);
     return Print(context, spec, text.data() != nullptr ? text.data() : "");

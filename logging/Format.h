@@ -38,7 +38,8 @@ struct FormatContext;
 // How one argument type is rendered. One constant per supported type.
 struct FormatArgDescriptor {
     // Writes the value for the conversion in `context`; returns the number of
-    // characters the full rendering has (as vsnprintf does).
+    // characters the full rendering has (as vsnprintf does), or
+    // FormatDetail::kRenderFailed, which stops formatting there.
     std::size_t (*render)(FormatContext& context);
     // The value as a 32-bit signed integer, for a `*` width or precision.
     std::int32_t (*asInt)(const void* value);
@@ -49,7 +50,8 @@ struct FormatArgDescriptor {
 // The core. Formats `format` with `count` arguments (descriptor and value
 // pointer per argument) into `out`, which holds `capacity` bytes
 // (capacity >= 1). Always writes a terminating NUL; returns the number of
-// characters before it (at most capacity - 1).
+// characters before it (at most capacity - 1). Pass `count` as std::size_t:
+// other argument types select the typed front end below instead.
 std::size_t FormatInto(char* out, std::size_t capacity, const char* format,
                        const FormatArgDescriptor* const* descriptors, const void* const* values,
                        std::size_t count);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/MemoryAccounting.h"
@@ -120,6 +121,30 @@ TEST(BindingPropertyArena, DroppedPagesServeTheNextArena) {
     std::size_t reserved = source.ReadStats().regionsReserved;
     { BindingProperty second = build(); }
     EXPECT_EQ(source.ReadStats().regionsReserved, reserved);
+}
+
+TEST(BindingPropertyArena, TreesOnSeveralThreadsShareThePageSource) {
+    std::vector<std::thread> threads;
+    std::vector<int> failures(4, 0);
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([t, &failures] {
+            for (int round = 0; round < 20; ++round) {
+                BindingProperty tree;
+                for (int i = 0; i < 500; ++i) {
+                    tree.Append().Field("v").SetString(std::to_string(t * 1000 + i));
+                }
+                BindingProperty copy(tree);
+                for (int i = 0; i < 500; ++i) {
+                    failures[t] +=
+                        copy.ElementAt(i).Find("v").GetString() != std::to_string(t * 1000 + i);
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(failures, std::vector<int>(4, 0));
 }
 
 TEST(BindingPropertyArena, BuildingAndDroppingATreeCostsOneHeapBlock) {

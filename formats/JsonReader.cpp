@@ -1,0 +1,187 @@
+#include "formats/JsonReader.h"
+
+#include <rapidjson/error/en.h>
+#include <rapidjson/reader.h>
+
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+#include <string_view>
+
+#include "formats/detail/RapidJsonAllocator.h"
+#include "logging/Format.h"
+
+namespace Tavo {
+
+namespace {
+
+using JsonReader = rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>,
+                                            detail::RapidJsonCountingAllocator>;
+
+// The default (strict) grammar. Numbers are converted exactly: the default
+// conversion can miss the nearest double by a unit in the last place (for
+// about a quarter of all doubles written in their shortest form), so that text
+// we wrote would not read back as the value it came from.
+constexpr unsigned kParseFlags = rapidjson::kParseDefaultFlags | rapidjson::kParseFullPrecisionFlag;
+
+constexpr const char* kErrorLayout = "Error: %s at offset %u.";
+// Our wording for trailing characters after the root value.
+constexpr const char* kRootNotSingular = "The document root must not follow by other values.";
+constexpr const char* kTooDeep = "Nesting deeper than 1000 levels.";
+constexpr const char* kOutOfMemory = "Out of memory.";
+constexpr const char* kTooManyElements = "Too many elements in an array.";
+
+static_assert(kMaxJsonDepth == 1000, "kTooDeep names the limit");
+
+// A decoded text ends at its first NUL ("\u0000" in the document).
+std::string_view UpToNul(const char* text, rapidjson::SizeType length) {
+    const void* nul = std::memchr(text, '\0', length);
+    return {text, nul == nullptr ? length
+                                 : static_cast<std::size_t>(static_cast<const char*>(nul) - text)};
+}
+
+// The reader's event handler: builds the tree in place.
+//
+// Invariants: `open_[0..depth_)` are the arrays and objects being filled,
+// innermost last; each lives in its parent's element array or field node,
+// which cannot move while the child is open (only the innermost container
+// grows). `target_` is where the next value of an object member (or the root)
+// goes.
+class JsonTreeBuilder {
+public:
+    explicit JsonTreeBuilder(BindingProperty& root) : target_(&root) {}
+
+    // Whether the reader was stopped by the depth limit.
+    bool TooDeep() const { return tooDeep_; }
+
+    bool Null() {
+        if (inArray_) {
+            open_[depth_ - 1]->Append();
+        }
+        return true;
+    }
+    bool Bool(bool value) {
+        Slot().SetBool(value);
+        return true;
+    }
+    bool Int(int value) {
+        Slot().SetSigned(std::int32_t{value});
+        return true;
+    }
+    bool Uint(unsigned value) {
+        Slot().SetUnsigned(std::uint32_t{value});
+        return true;
+    }
+    bool Int64(std::int64_t value) {
+        Slot().SetSigned(value);
+        return true;
+    }
+    bool Uint64(std::uint64_t value) {
+        Slot().SetUnsigned(value);
+        return true;
+    }
+    bool Double(double value) {
+        Slot().SetFloat(value);
+        return true;
+    }
+    // Only called with kParseNumbersAsStringsFlag, which is not used.
+    bool RawNumber(const char* text, rapidjson::SizeType length, bool copy) {
+        return String(text, length, copy);
+    }
+    bool String(const char* text, rapidjson::SizeType length, bool /*copy*/) {
+        Slot().SetString(UpToNul(text, length));
+        return true;
+    }
+    bool StartObject() { return Open(false); }
+    bool Key(const char* text, rapidjson::SizeType length, bool /*copy*/) {
+        target_ = &open_[depth_ - 1]->Field(UpToNul(text, length));
+        return true;
+    }
+    bool EndObject(rapidjson::SizeType /*memberCount*/) {
+        Close();
+        return true;
+    }
+    bool StartArray() { return Open(true); }
+    bool EndArray(rapidjson::SizeType /*elementCount*/) {
+        Close();
+        return true;
+    }
+
+private:
+    // Where the next value goes: a new element inside an array, else the target.
+    BindingProperty& Slot() { return inArray_ ? open_[depth_ - 1]->Append() : *target_; }
+
+    bool Open(bool array) {
+        if (depth_ == kMaxJsonDepth) {
+            tooDeep_ = true;
+            return false;  // the reader stops with a termination error
+        }
+        BindingProperty& container = Slot();
+        if (array) {
+            container.MakeCollection();  // an existing collection keeps its elements
+        } else {
+            container.MakeStructure();  // an existing structure keeps its fields
+        }
+        open_[depth_++] = &container;
+        inArray_ = array;
+        return true;
+    }
+
+    void Close() {
+        --depth_;
+        inArray_ = depth_ != 0 && open_[depth_ - 1]->GetKind() == BindingProperty::Kind::Collection;
+    }
+
+    BindingProperty* target_;
+    std::size_t depth_ = 0;
+    bool inArray_ = false;
+    bool tooDeep_ = false;
+    BindingProperty* open_[kMaxJsonDepth];
+};
+
+}  // namespace
+
+BindingResult ParseJson(const char* text) {
+    BindingResult result;
+    if (text == nullptr) {
+        return result;
+    }
+    JsonTreeBuilder builder(result.Value());
+    rapidjson::StringStream stream(text);
+    JsonReader reader;
+    rapidjson::ParseResult parsed;
+    const char* message = nullptr;
+    std::size_t offset = 0;
+    try {
+        parsed = reader.Parse<kParseFlags>(stream, builder);
+    } catch (const std::bad_alloc&) {
+        message = kOutOfMemory;
+        offset = stream.Tell();
+    } catch (const std::length_error&) {
+        message = kTooManyElements;
+        offset = stream.Tell();
+    }
+    if (message == nullptr) {
+        if (!parsed.IsError() || parsed.Code() == rapidjson::kParseErrorDocumentEmpty) {
+            return result;  // a blank document reads as an empty value
+        }
+        offset = parsed.Offset();
+        if (parsed.Code() == rapidjson::kParseErrorTermination && builder.TooDeep()) {
+            message = kTooDeep;
+            --offset;  // the reader stopped just after the bracket too many
+        } else if (parsed.Code() == rapidjson::kParseErrorDocumentRootNotSingular) {
+            message = kRootNotSingular;
+        } else {
+            message = rapidjson::GetParseError_En(parsed.Code());
+        }
+    }
+    result.Fail(Format(kErrorLayout, message, static_cast<std::uint64_t>(offset)));
+    return result;
+}
+
+BindingResult ParseJson(const std::string& text) {
+    return ParseJson(text.c_str());
+}
+
+}  // namespace Tavo
