@@ -1,0 +1,146 @@
+// YAML reading throughput. Input: the block-style YAML corpora canada,
+// citm_catalog, twitter and small_objects (TAVO_BENCH_DATA/yaml), each read
+// into memory once. Measures MB of YAML text per second of CPU time for
+// - ParseYaml: libyaml events into a BindingProperty tree, tree dropped;
+// - a bare libyaml event loop (parse and delete every event): the floor for
+//   any reader built on libyaml;
+// - yaml-cpp's YAML::Load into its node tree, tree dropped.
+// At the end it prints, per corpus, ParseYaml over each reference.
+
+#include <benchmark/benchmark.h>
+#include <yaml-cpp/yaml.h>
+#include <yaml.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "formats/Yaml.h"
+
+namespace {
+
+const char* const kCorpora[] = {"canada", "citm_catalog", "twitter", "small_objects"};
+
+std::string LoadCorpus(const std::string& name) {
+    const std::string path = std::string(TAVO_BENCH_DATA) + "/yaml/" + name + ".yaml";
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        std::fprintf(stderr, "bench_yaml: cannot read %s\n", path.c_str());
+        std::exit(1);
+    }
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void SetThroughput(benchmark::State& state, const std::string& text) {
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(text.size()));
+}
+
+void ParseYaml(benchmark::State& state, const std::string* text) {
+    for (auto _ : state) {
+        Tavo::BindingResult result = Tavo::ParseYaml(*text);
+        if (!result.IsOk()) {
+            state.SkipWithError("ParseYaml failed");
+            break;
+        }
+        benchmark::DoNotOptimize(result.Value().Size());
+    }
+    SetThroughput(state, *text);
+}
+
+void LibyamlEvents(benchmark::State& state, const std::string* text) {
+    for (auto _ : state) {
+        yaml_parser_t parser;
+        yaml_parser_initialize(&parser);
+        yaml_parser_set_encoding(&parser, YAML_UTF8_ENCODING);
+        yaml_parser_set_input_string(&parser, reinterpret_cast<const unsigned char*>(text->data()),
+                                     text->size());
+        std::size_t events = 0;
+        for (;;) {
+            yaml_event_t event;
+            if (yaml_parser_parse(&parser, &event) == 0) {
+                state.SkipWithError("libyaml failed");
+                break;
+            }
+            const bool end = event.type == YAML_STREAM_END_EVENT;
+            yaml_event_delete(&event);
+            ++events;
+            if (end) {
+                break;
+            }
+        }
+        yaml_parser_delete(&parser);
+        benchmark::DoNotOptimize(events);
+    }
+    SetThroughput(state, *text);
+}
+
+void YamlCppLoad(benchmark::State& state, const std::string* text) {
+    for (auto _ : state) {
+        YAML::Node node = YAML::Load(*text);
+        benchmark::DoNotOptimize(node.size());
+    }
+    SetThroughput(state, *text);
+}
+
+// Keeps each run's throughput so that main can print the ratios.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    std::map<std::string, double> bytesPerSecond;
+
+    void ReportRuns(const std::vector<Run>& report) override {
+        for (const Run& run : report) {
+            const auto it = run.counters.find("bytes_per_second");
+            if (it != run.counters.end() && !run.error_occurred) {
+                bytesPerSecond[run.benchmark_name()] = it->second;
+            }
+        }
+        ConsoleReporter::ReportRuns(report);
+    }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> texts;
+    texts.reserve(std::size(kCorpora));
+    for (const char* corpus : kCorpora) {
+        texts.push_back(LoadCorpus(corpus));
+    }
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        const std::string corpus = kCorpora[i];
+        benchmark::RegisterBenchmark(("ParseYaml/" + corpus).c_str(), ParseYaml, &texts[i]);
+        benchmark::RegisterBenchmark(("LibyamlEvents/" + corpus).c_str(), LibyamlEvents, &texts[i]);
+        benchmark::RegisterBenchmark(("YamlCppLoad/" + corpus).c_str(), YamlCppLoad, &texts[i])
+            ->Unit(benchmark::kMillisecond);
+    }
+
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+
+    const auto rate = [&](const std::string& name) {
+        const auto it = reporter.bytesPerSecond.find(name);
+        return it == reporter.bytesPerSecond.end() ? 0.0 : it->second / 1e6;
+    };
+    std::printf("\nMB/s of YAML text (CPU time); ratios are ParseYaml over the reference\n");
+    std::printf("  %-14s %10s %10s %10s %12s %12s\n", "corpus", "ParseYaml", "libyaml", "yaml-cpp",
+                "vs libyaml", "vs yaml-cpp");
+    for (const char* corpus : kCorpora) {
+        const std::string name = corpus;
+        const double ours = rate("ParseYaml/" + name);
+        const double events = rate("LibyamlEvents/" + name);
+        const double yamlCpp = rate("YamlCppLoad/" + name);
+        if (ours == 0.0) {
+            continue;
+        }
+        std::printf("  %-14s %10.1f %10.1f %10.1f %12.2f %12.2f\n", corpus, ours, events, yamlCpp,
+                    events == 0.0 ? 0.0 : ours / events, yamlCpp == 0.0 ? 0.0 : ours / yamlCpp);
+    }
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,761 @@
+#include "formats/Yaml.h"
+
+#include <yaml.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <exception>
+#include <new>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "binding/BindingTypeInfo.h"
+#include "binding/Converters.h"
+#include "logging/Format.h"
+
+namespace Tavo {
+namespace {
+
+using Kind = BindingProperty::Kind;
+
+// Messages. Positions are "At line: L col: C", 1-based, except libyaml's own.
+constexpr char kMultiDocument[] = "Multi-document YAML is not supported.";
+constexpr char kDuplicateAnchor[] = "Duplicate occurrence of anchor \"%1\". At line: %2 col: %3";
+constexpr char kInvalidKey[] =
+    "Invalid mapping key. Only string scalar keys are allowed. At line: %1 col: %2";
+constexpr char kSequenceAsKey[] = "Unexpected start of sequence. At line: %1 col: %2";
+constexpr char kMappingAsKey[] = "Unexpected start of mapping. At line: %1 col: %2";
+constexpr char kCyclicAlias[] =
+    "Cannot deserialize cyclic aliases. Alias \"%1\". At line: %2 col: %3";
+constexpr char kUndefinedAlias[] = "Undefined alias encountered: \"%1\". At line: %2 col: %3";
+constexpr char kParserError[] = "YAML parser error: %1. At line: %2 col: %3";
+constexpr char kUnsupportedTag[] = "Unsupported YAML tag '%1'.";
+constexpr char kTooDeep[] = "Nesting deeper than %1 levels. At line: %2 col: %3";
+constexpr char kAliasBudget[] = "Aliases expand to more than %1 values. At line: %2 col: %3";
+constexpr char kOutOfMemory[] = "Not enough memory to read the YAML document.";
+constexpr char kUnreadable[] = "Cannot read the YAML document: %1";
+
+constexpr std::string_view kTagStr = "tag:yaml.org,2002:str";
+constexpr std::string_view kTagInt = "tag:yaml.org,2002:int";
+constexpr std::string_view kTagFloat = "tag:yaml.org,2002:float";
+constexpr std::string_view kTagBool = "tag:yaml.org,2002:bool";
+
+// Converter field name and type names used in tagged-number messages.
+constexpr std::string_view kConverterPath = "yaml";
+
+std::string_view Text(const yaml_char_t* text) {
+    return text == nullptr ? std::string_view()
+                           : std::string_view(reinterpret_cast<const char*>(text));
+}
+
+bool IsNullWord(std::string_view text) {
+    return text.empty() || text == "~" || text == "null" || text == "Null" || text == "NULL";
+}
+
+// 1 for a true word, 0 for a false word, -1 for anything else. Exact match.
+int BoolWord(std::string_view text) {
+    static constexpr std::string_view kTrue[] = {"true", "True", "TRUE", "y",  "Y", "yes",
+                                                 "Yes",  "YES",  "on",   "On", "ON"};
+    static constexpr std::string_view kFalse[] = {"false", "False", "FALSE", "n",   "N",  "no",
+                                                  "No",    "NO",    "off",   "Off", "OFF"};
+    if (text.empty() || text.size() > 5) {
+        return -1;
+    }
+    if (std::find(std::begin(kTrue), std::end(kTrue), text) != std::end(kTrue)) {
+        return 1;
+    }
+    if (std::find(std::begin(kFalse), std::end(kFalse), text) != std::end(kFalse)) {
+        return 0;
+    }
+    return -1;
+}
+
+bool IsSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+bool IsHexDigit(char c) {
+    return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// The base (10 or 16) when `text` is an integer literal strtoull/strtoll read
+// exactly: blanks, a sign, then decimal digits or "0x" and hex digits, up to
+// the end. 0 otherwise.
+int IntegerLiteralBase(std::string_view text, bool& negative) {
+    std::size_t i = 0;
+    while (i < text.size() && IsSpace(text[i])) {
+        ++i;
+    }
+    negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    int base = 10;
+    if (i + 2 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+        base = 16;
+        i += 2;
+    }
+    if (i == text.size()) {
+        return 0;
+    }
+    for (; i < text.size(); ++i) {
+        if (base == 10 ? !IsDigit(text[i]) : !IsHexDigit(text[i])) {
+            return 0;
+        }
+    }
+    return base;
+}
+
+enum class Literal { NotInteger, Stored, OutOfRange };
+
+// Stores `text` as an integer when it is an integer literal in the 64-bit
+// ranges. `text` is NUL-terminated at its end.
+Literal StoreExactInteger(const char* text, std::string_view view, BindingProperty& out) {
+    bool negative = false;
+    const int base = IntegerLiteralBase(view, negative);
+    if (base == 0) {
+        return Literal::NotInteger;
+    }
+    // IntegerLiteralBase has checked the whole text: no end pointer needed.
+    errno = 0;
+    if (negative) {
+        const long long value = std::strtoll(text, nullptr, base);
+        if (errno == ERANGE) {
+            return Literal::OutOfRange;
+        }
+        // "-0" is not below zero: it reads as unsigned 0.
+        if (value == 0) {
+            out.SetUnsigned(std::uint64_t{0});
+        } else {
+            out.SetSigned(static_cast<std::int64_t>(value));
+        }
+        return Literal::Stored;
+    }
+    const unsigned long long value = std::strtoull(text, nullptr, base);
+    if (errno == ERANGE) {
+        return Literal::OutOfRange;
+    }
+    out.SetUnsigned(static_cast<std::uint64_t>(value));
+    return Literal::Stored;
+}
+
+// Number recognition for untagged plain scalars: the whole text must be read
+// by strtod and not be infinite (NaN counts). Integral values become integers;
+// integer literals are read exactly rather than through a double, so large
+// integers keep every digit. Integer literals outside the 64-bit ranges,
+// other integral values outside them, and values that underflowed, stay
+// floats.
+// `text` is NUL-terminated at its end.
+bool ResolveNumber(const char* text, std::string_view view, BindingProperty& out) {
+    if (view.empty()) {
+        return false;
+    }
+    const char first = view.front();
+    // Cheap rejection of what strtod can never read whole; spares strtod
+    // for every ordinary word.
+    if (!IsDigit(first) && !IsSpace(first) && first != '+' && first != '-' && first != '.' &&
+        first != 'i' && first != 'I' && first != 'n' && first != 'N') {
+        return false;
+    }
+    const Literal literal = StoreExactInteger(text, view, out);
+    if (literal == Literal::Stored) {
+        return true;
+    }
+    double value = 0.0;
+    bool underflow = false;
+    // from_chars reads strtod's decimal syntax, minus a leading "+" and blanks,
+    // and rounds the same way, several times faster; whatever it leaves or
+    // cannot hold goes to strtod itself.
+    const auto [end, error] =
+        std::from_chars(view.data(), view.data() + view.size(), value, std::chars_format::general);
+    if (error != std::errc() || end != view.data() + view.size()) {
+        errno = 0;
+        char* strtodEnd = nullptr;
+        value = std::strtod(text, &strtodEnd);
+        if (strtodEnd != text + view.size()) {
+            return false;
+        }
+        underflow = errno == ERANGE;
+    }
+    if (std::isinf(value)) {
+        return false;
+    }
+    if (literal == Literal::OutOfRange) {
+        // Rounded to a double it could land back inside the range (2^63).
+        out.SetFloat(value);
+        return true;
+    }
+    constexpr double kTwoTo63 = 9223372036854775808.0;
+    constexpr double kTwoTo64 = 18446744073709551616.0;
+    if (!std::isnan(value) && !underflow && std::trunc(value) == value) {
+        if (value < 0 && value >= -kTwoTo63) {
+            out.SetSigned(static_cast<std::int64_t>(value));
+            return true;
+        }
+        if (value >= 0 && value < kTwoTo64) {
+            out.SetUnsigned(static_cast<std::uint64_t>(value));
+            return true;
+        }
+    }
+    out.SetFloat(value);
+    return true;
+}
+
+// Copying or comparing text costs in proportion to its length: every
+// kTextBytesPerValue bytes of a string or key count as one more value
+// against the alias budget.
+constexpr std::size_t kTextBytesPerValue = 16;
+
+std::size_t TextCost(std::size_t bytes) {
+    return bytes / kTextBytesPerValue;
+}
+
+// Adds the cost of copying `node`'s tree to `cost` (one per value, plus its
+// texts) and raises `depth` to its container depth (counted from `level`);
+// stops early once `cost` passes `limit`. Trees built here are at most
+// kYamlMaxDepth containers deep, which bounds the recursion.
+void MeasureTree(const BindingProperty& node, std::size_t level, std::size_t limit,
+                 std::size_t& cost, std::size_t& depth) {
+    ++cost;
+    const Kind kind = node.GetKind();
+    if (kind == Kind::String) {
+        cost += TextCost(node.Size());
+        return;
+    }
+    if (kind != Kind::Collection && kind != Kind::Structure) {
+        return;
+    }
+    depth = std::max(depth, level + 1);
+    if (kind == Kind::Collection) {
+        for (const BindingProperty& element : node.Elements()) {
+            if (cost > limit) {
+                return;
+            }
+            MeasureTree(element, level + 1, limit, cost, depth);
+        }
+    } else {
+        for (const auto& field : node.Fields()) {
+            if (cost > limit) {
+                return;
+            }
+            cost += TextCost(field.key.Size());
+            MeasureTree(field.value, level + 1, limit, cost, depth);
+        }
+    }
+}
+
+// One step from a node to a child: the root itself, an element index or a
+// field name.
+struct PathStep {
+    std::string name;
+    std::uint32_t index = 0;
+    enum class Type : std::uint8_t { Root, Index, Name } type = Type::Root;
+
+    friend bool operator==(const PathStep& a, const PathStep& b) {
+        return a.type == b.type && a.index == b.index && a.name == b.name;
+    }
+};
+
+// A step kept for anchors: paths share their prefixes, so remembering a path
+// costs one node however deep the anchor sits.
+constexpr std::size_t kNoPath = static_cast<std::size_t>(-1);
+
+struct PathNode {
+    std::size_t parent = kNoPath;
+    PathStep step;
+};
+
+// An open node: the value being filled and how its parent reaches it.
+struct OpenNode {
+    BindingProperty* value = nullptr;
+    PathStep step;
+    std::size_t pathNode = kNoPath;  // index in the path nodes once an anchor needed it
+    bool container = false;          // a sequence or mapping was started on it
+};
+
+struct Anchor {
+    // The anchored node's path, or for a key anchor the path of the mapping
+    // holding the key.
+    std::size_t pathNode = kNoPath;
+    bool isKey = false;
+    // Key anchors and scalars without a tag or with !!str: their text can
+    // stand as a mapping key.
+    bool usableAsKey = false;
+    std::string text;
+};
+
+// Releases an event on every path out of a scope.
+class EventGuard {
+public:
+    explicit EventGuard(yaml_event_t& event) : event_(event) {}
+    ~EventGuard() { yaml_event_delete(&event_); }
+    EventGuard(const EventGuard&) = delete;
+    EventGuard& operator=(const EventGuard&) = delete;
+
+private:
+    yaml_event_t& event_;
+};
+
+class ParserGuard {
+public:
+    explicit ParserGuard(yaml_parser_t& parser) : parser_(parser) {}
+    ~ParserGuard() { yaml_parser_delete(&parser_); }
+    ParserGuard(const ParserGuard&) = delete;
+    ParserGuard& operator=(const ParserGuard&) = delete;
+
+private:
+    yaml_parser_t& parser_;
+};
+
+// Builds one tree from the events of one parse. Stops at the first failure,
+// which it records in the result; the tree built so far is then dropped.
+class YamlBuilder {
+public:
+    YamlBuilder(BindingResult& result, std::size_t inputSize)
+        : result_(result),
+          aliasBudget_(inputSize > kYamlAliasBudgetCeiling / kYamlAliasBudgetPerByte
+                           ? kYamlAliasBudgetCeiling
+                           : std::max(inputSize * kYamlAliasBudgetPerByte, kYamlAliasBudgetFloor)) {
+        OpenNode root;
+        root.value = &result_.Value();
+        stack_.push_back(std::move(root));
+    }
+
+    // Applies one event; false once the parse has failed.
+    bool OnEvent(const yaml_event_t& event);
+
+private:
+    enum class Position { Key, Value };
+
+    bool Fail(std::string_view message) {
+        result_.Fail(message);
+        return false;
+    }
+    static std::size_t Line(const yaml_event_t& event) { return event.start_mark.line + 1; }
+    static std::size_t Column(const yaml_event_t& event) { return event.start_mark.column + 1; }
+
+    Position SelectTarget();
+    void Pop() {
+        if (stack_.back().container) {
+            --depth_;
+        }
+        stack_.pop_back();
+    }
+    std::size_t MaterializePath(std::size_t entry);
+    bool Charge(const yaml_event_t& event, std::size_t cost);
+    bool Remember(const yaml_event_t& event, std::string_view name, Anchor anchor);
+
+    bool OnAlias(const yaml_event_t& event);
+    bool OnScalar(const yaml_event_t& event);
+    bool OnContainerStart(const yaml_event_t& event, bool mapping);
+    bool ResolveScalar(const yaml_event_t& event, BindingProperty& target);
+
+    BindingResult& result_;
+    std::vector<OpenNode> stack_;
+    std::vector<PathNode> pathNodes_;
+    std::unordered_map<std::string, Anchor> anchors_;
+    std::vector<std::size_t> chain_;  // scratch: an anchor's path, root first
+    std::string pendingKey_;
+    bool hasPendingKey_ = false;
+    bool documentStarted_ = false;
+    std::size_t depth_ = 0;  // open sequences and mappings
+    std::size_t aliasBudget_;
+    std::size_t aliasSpent_ = 0;
+};
+
+// Chooses what the next node event fills. The innermost collection gets a new
+// element; the innermost mapping gets the field of the pending key, or, with
+// no key pending, the event is in key position. Otherwise the innermost node
+// (the root) is filled itself. A pushed element or field is always in value
+// position, whatever it already holds (a repeated key reaches its earlier
+// value: a mapping merges into it, a sequence appends, a scalar or alias
+// replaces it).
+YamlBuilder::Position YamlBuilder::SelectTarget() {
+    BindingProperty& node = *stack_.back().value;
+    if (node.GetKind() == Kind::Collection) {
+        OpenNode element;
+        element.step.type = PathStep::Type::Index;
+        element.step.index = static_cast<std::uint32_t>(node.Size());
+        element.value = &node.Append();
+        stack_.push_back(std::move(element));
+        return Position::Value;
+    }
+    if (node.GetKind() == Kind::Structure) {
+        if (!hasPendingKey_) {
+            return Position::Key;
+        }
+        OpenNode field;
+        field.value = &node.Field(pendingKey_);
+        field.step.type = PathStep::Type::Name;
+        field.step.name = std::move(pendingKey_);
+        pendingKey_.clear();
+        hasPendingKey_ = false;
+        stack_.push_back(std::move(field));
+        return Position::Value;
+    }
+    return Position::Value;
+}
+
+// The path node of stack entry `entry`, creating the missing ones below it.
+// An entry's path node is made together with those of all entries below it,
+// so a materialized entry never sits above one that is not.
+std::size_t YamlBuilder::MaterializePath(std::size_t entry) {
+    std::size_t first = entry;
+    while (first > 0 && stack_[first - 1].pathNode == kNoPath) {
+        --first;
+    }
+    if (stack_[first].pathNode != kNoPath) {
+        return stack_[entry].pathNode;
+    }
+    for (std::size_t i = first; i <= entry; ++i) {
+        PathNode node;
+        node.parent = i == 0 ? kNoPath : stack_[i - 1].pathNode;
+        node.step = stack_[i].step;
+        pathNodes_.push_back(std::move(node));
+        stack_[i].pathNode = pathNodes_.size() - 1;
+    }
+    return stack_[entry].pathNode;
+}
+
+// Takes `cost` out of the alias budget, or fails when it is spent.
+bool YamlBuilder::Charge(const yaml_event_t& event, std::size_t cost) {
+    if (cost > aliasBudget_ - aliasSpent_) {
+        return Fail(Format(kAliasBudget, aliasBudget_, Line(event), Column(event)));
+    }
+    aliasSpent_ += cost;
+    return true;
+}
+
+bool YamlBuilder::Remember(const yaml_event_t& event, std::string_view name, Anchor anchor) {
+    auto [it, inserted] = anchors_.try_emplace(std::string(name));
+    if (!inserted) {
+        return Fail(Format(kDuplicateAnchor, name, Line(event), Column(event)));
+    }
+    it->second = std::move(anchor);
+    return true;
+}
+
+bool YamlBuilder::OnEvent(const yaml_event_t& event) {
+    switch (event.type) {
+        case YAML_STREAM_START_EVENT:
+        case YAML_DOCUMENT_END_EVENT:
+        case YAML_STREAM_END_EVENT:
+        case YAML_NO_EVENT:
+            return true;
+        case YAML_DOCUMENT_START_EVENT:
+            if (documentStarted_) {
+                return Fail(kMultiDocument);
+            }
+            documentStarted_ = true;
+            return true;
+        case YAML_SEQUENCE_END_EVENT:
+        case YAML_MAPPING_END_EVENT:
+            // libyaml never ends a mapping between a key and its value.
+            hasPendingKey_ = false;
+            pendingKey_.clear();
+            if (stack_.empty()) {
+                return Fail(Format(kUnreadable, "unbalanced end event"));
+            }
+            Pop();
+            return true;
+        default:
+            break;
+    }
+    // A node event. Only one root node exists per document, and a second
+    // document fails above, so the stack cannot be empty here.
+    if (stack_.empty()) {
+        return Fail(Format(kUnreadable, "node event after the root"));
+    }
+    switch (event.type) {
+        case YAML_ALIAS_EVENT:
+            return OnAlias(event);
+        case YAML_SCALAR_EVENT:
+            return OnScalar(event);
+        case YAML_SEQUENCE_START_EVENT:
+            return OnContainerStart(event, false);
+        case YAML_MAPPING_START_EVENT:
+            return OnContainerStart(event, true);
+        default:
+            return true;
+    }
+}
+
+// Aliases are charged to the alias budget for what they copy and for the
+// anchor path they compare and walk, so that their total work stays in
+// proportion to the input.
+bool YamlBuilder::OnAlias(const yaml_event_t& event) {
+    const std::string_view name = Text(event.data.alias.anchor);
+    const std::size_t openBefore = stack_.size();
+    const Position position = SelectTarget();
+    const auto found = anchors_.find(std::string(name));
+    if (found == anchors_.end()) {
+        return Fail(Format(kUndefinedAlias, name, Line(event), Column(event)));
+    }
+    const Anchor& anchor = found->second;
+    if (position == Position::Key) {
+        // As a mapping key an alias stands for the text of an anchored key or
+        // string-like scalar; a sequence or mapping cannot be a key.
+        if (!anchor.usableAsKey) {
+            return Fail(Format(kInvalidKey, Line(event), Column(event)));
+        }
+        if (!Charge(event, 1 + TextCost(anchor.text.size()))) {
+            return false;
+        }
+        pendingKey_ = anchor.text;
+        hasPendingKey_ = true;
+        return true;
+    }
+
+    chain_.clear();
+    std::size_t pathCost = 0;
+    for (std::size_t node = anchor.pathNode; node != kNoPath; node = pathNodes_[node].parent) {
+        chain_.push_back(node);
+        pathCost += 1 + TextCost(pathNodes_[node].step.name.size());
+    }
+    std::reverse(chain_.begin(), chain_.end());
+    if (!Charge(event, pathCost)) {
+        return false;
+    }
+    // Cyclic: the anchored node (for a key anchor, its mapping) is one of the
+    // nodes still open around this alias. Compared by path, so a mapping
+    // reopened through a repeated key counts as the same node.
+    if (chain_.size() <= openBefore) {
+        bool prefix = true;
+        for (std::size_t i = 0; i < chain_.size() && prefix; ++i) {
+            prefix = pathNodes_[chain_[i]].step == stack_[i].step;
+        }
+        if (prefix) {
+            return Fail(Format(kCyclicAlias, name, Line(event), Column(event)));
+        }
+    }
+
+    BindingProperty& target = *stack_.back().value;
+    if (anchor.isKey) {
+        if (!Charge(event, 1 + TextCost(anchor.text.size()))) {
+            return false;
+        }
+        target.SetString(anchor.text);
+        Pop();
+        return true;
+    }
+
+    const BindingProperty* source = &result_.Value();
+    for (std::size_t i = 1; i < chain_.size(); ++i) {
+        const PathStep& step = pathNodes_[chain_[i]].step;
+        source = step.type == PathStep::Type::Index ? &source->ElementAt(step.index)
+                                                    : &source->Find(step.name);
+    }
+    // The copy must fit in what is left of the budget and under the depth
+    // limit.
+    const std::size_t remaining = aliasBudget_ - aliasSpent_;
+    std::size_t cost = 0;
+    std::size_t sourceDepth = 0;
+    MeasureTree(*source, 0, remaining, cost, sourceDepth);
+    if (!Charge(event, cost)) {
+        return false;
+    }
+    if (depth_ + sourceDepth > kYamlMaxDepth) {
+        return Fail(Format(kTooDeep, kYamlMaxDepth, Line(event), Column(event)));
+    }
+
+    if (source != &target) {
+        if (target.IsEmpty()) {
+            target = *source;
+        } else {
+            // A repeated key's earlier value may contain the source: copy it
+            // out before the target is cleared.
+            BindingProperty copy(*source);
+            target = std::move(copy);
+        }
+    }
+    Pop();
+    return true;
+}
+
+bool YamlBuilder::OnScalar(const yaml_event_t& event) {
+    const auto& scalar = event.data.scalar;
+    const std::string_view text(reinterpret_cast<const char*>(scalar.value), scalar.length);
+    const std::string_view tag = Text(scalar.tag);
+    const std::string_view anchorName = Text(scalar.anchor);
+
+    if (SelectTarget() == Position::Key) {
+        if (!tag.empty() && tag != kTagStr) {
+            return Fail(Format(kInvalidKey, Line(event), Column(event)));
+        }
+        pendingKey_.assign(text);
+        hasPendingKey_ = true;
+        if (scalar.anchor != nullptr) {
+            Anchor anchor;
+            anchor.pathNode = MaterializePath(stack_.size() - 1);
+            anchor.isKey = true;
+            anchor.usableAsKey = true;
+            anchor.text = pendingKey_;
+            return Remember(event, anchorName, std::move(anchor));
+        }
+        return true;
+    }
+
+    if (!ResolveScalar(event, *stack_.back().value)) {
+        return false;
+    }
+    if (scalar.anchor != nullptr) {
+        Anchor anchor;
+        anchor.pathNode = MaterializePath(stack_.size() - 1);
+        anchor.usableAsKey = tag.empty() || tag == kTagStr;
+        if (anchor.usableAsKey) {
+            anchor.text.assign(text);
+        }
+        if (!Remember(event, anchorName, std::move(anchor))) {
+            return false;
+        }
+    }
+    Pop();
+    return true;
+}
+
+bool YamlBuilder::ResolveScalar(const yaml_event_t& event, BindingProperty& target) {
+    const auto& scalar = event.data.scalar;
+    const char* chars = reinterpret_cast<const char*>(scalar.value);
+    const std::string_view text(chars, scalar.length);
+    const std::string_view tag = Text(scalar.tag);
+
+    if (tag.empty()) {
+        const bool quoted = scalar.style == YAML_SINGLE_QUOTED_SCALAR_STYLE ||
+                            scalar.style == YAML_DOUBLE_QUOTED_SCALAR_STYLE;
+        if (quoted) {
+            target.SetString(text);
+        } else if (IsNullWord(text)) {
+            target.Clear();
+        } else if (ResolveNumber(chars, text, target)) {
+        } else if (const int word = BoolWord(text); word >= 0) {
+            target.SetBool(word == 1);
+        } else {
+            target.SetString(text);
+        }
+        return true;
+    }
+    if (tag == kTagStr) {
+        target.SetString(text);
+        return true;
+    }
+    if (tag == kTagInt) {
+        // The converters fail the result itself, with their own message.
+        if (!text.empty() && text.front() == '-') {
+            const std::int64_t value =
+                SignedFromText(result_, text, kConverterPath, BindingNativeKind::Int64, "int64_t");
+            if (!result_.IsOk()) {
+                return false;
+            }
+            target.SetSigned(value);
+        } else {
+            const std::uint64_t value = UnsignedFromText(result_, text, kConverterPath,
+                                                         BindingNativeKind::UInt64, "uint64_t");
+            if (!result_.IsOk()) {
+                return false;
+            }
+            target.SetUnsigned(value);
+        }
+        return true;
+    }
+    if (tag == kTagFloat) {
+        const double value =
+            FloatingFromText(result_, text, kConverterPath, BindingNativeKind::Double, "double");
+        if (!result_.IsOk()) {
+            return false;
+        }
+        target.SetFloat(value);
+        return true;
+    }
+    if (tag == kTagBool) {
+        const int word = BoolWord(text);
+        if (word >= 0) {
+            target.SetBool(word == 1);
+        } else {
+            target.Clear();
+        }
+        return true;
+    }
+    return Fail(Format(kUnsupportedTag, tag));
+}
+
+bool YamlBuilder::OnContainerStart(const yaml_event_t& event, bool mapping) {
+    if (SelectTarget() == Position::Key) {
+        return Fail(Format(mapping ? kMappingAsKey : kSequenceAsKey, Line(event), Column(event)));
+    }
+    if (depth_ >= kYamlMaxDepth) {
+        return Fail(Format(kTooDeep, kYamlMaxDepth, Line(event), Column(event)));
+    }
+    OpenNode& node = stack_.back();
+    if (mapping) {
+        node.value->MakeStructure();
+    } else {
+        node.value->MakeCollection();
+    }
+    node.container = true;
+    ++depth_;
+    const yaml_char_t* anchorName =
+        mapping ? event.data.mapping_start.anchor : event.data.sequence_start.anchor;
+    if (anchorName != nullptr) {
+        Anchor anchor;
+        anchor.pathNode = MaterializePath(stack_.size() - 1);
+        return Remember(event, Text(anchorName), std::move(anchor));
+    }
+    return true;
+}
+
+void Parse(std::string_view text, BindingResult& result) {
+    yaml_parser_t parser;
+    if (yaml_parser_initialize(&parser) == 0) {
+        result.Fail(kOutOfMemory);
+        return;
+    }
+    ParserGuard parserGuard(parser);
+    yaml_parser_set_encoding(&parser, YAML_UTF8_ENCODING);
+    // libyaml wants a non-null input even when it is empty.
+    const char* data = text.data() != nullptr ? text.data() : "";
+    yaml_parser_set_input_string(&parser, reinterpret_cast<const unsigned char*>(data),
+                                 text.size());
+
+    YamlBuilder builder(result, text.size());
+    for (;;) {
+        yaml_event_t event;
+        if (yaml_parser_parse(&parser, &event) == 0) {
+            if (parser.error == YAML_MEMORY_ERROR || parser.problem == nullptr) {
+                result.Fail(kOutOfMemory);
+            } else {
+                result.Fail(Format(kParserError, parser.problem, parser.problem_mark.line,
+                                   parser.problem_mark.column));
+            }
+            return;
+        }
+        EventGuard eventGuard(event);
+        if (event.type == YAML_STREAM_END_EVENT || !builder.OnEvent(event)) {
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+BindingResult ParseYaml(std::string_view text) {
+    BindingResult result;
+    try {
+        Parse(text, result);
+    } catch (const std::bad_alloc&) {
+        result.Fail(kOutOfMemory);
+    } catch (const std::exception& error) {
+        result.Fail(Format(kUnreadable, error.what()));
+    }
+    return result;
+}
+
+}  // namespace Tavo
