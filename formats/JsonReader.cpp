@@ -1,6 +1,7 @@
 #include "formats/JsonReader.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -57,8 +58,10 @@ class JsonTreeBuilder {
 public:
     explicit JsonTreeBuilder(BindingProperty& root) : target_(&root) {}
 
-    // Whether the reader was stopped by the depth limit.
-    bool TooDeep() const { return tooDeep_; }
+    // Why the builder stopped the reader, if it did, and how far before the
+    // reader's termination offset the culprit starts.
+    const char* StopReason() const { return stopReason_; }
+    std::size_t StopBack() const { return stopBack_; }
 
     bool Null() {
         if (inArray_) {
@@ -118,7 +121,14 @@ public:
         }
         double value;
         if (std::from_chars(text, end, value).ec != std::errc{}) {
-            value = std::strtod(text, nullptr);
+            value = std::strtod(text, nullptr);  // out of range: zero, or infinity
+        }
+        if (std::isinf(value)) {
+            // The reader lets some such numbers through ("2e308"); infinity
+            // could not be written back. Refused as the reader refuses the
+            // rest, at the number's first character.
+            // (The reader terminates at the number's first character.)
+            return Stop(rapidjson::GetParseError_En(rapidjson::kParseErrorNumberTooBig), 0);
         }
         slot.SetFloat(value);
         return true;
@@ -148,8 +158,7 @@ private:
 
     bool Open(bool array) {
         if (depth_ == kMaxJsonDepth) {
-            tooDeep_ = true;
-            return false;  // the reader stops with a termination error
+            return Stop(kTooDeep, 1);  // the reader terminates just after the bracket
         }
         BindingProperty& container = Slot();
         if (array) {
@@ -162,6 +171,13 @@ private:
         return true;
     }
 
+    // Stops the reader, which reports a termination error.
+    bool Stop(const char* reason, std::size_t back) {
+        stopReason_ = reason;
+        stopBack_ = back;
+        return false;
+    }
+
     void Close() {
         --depth_;
         inArray_ = depth_ != 0 && open_[depth_ - 1]->GetKind() == BindingProperty::Kind::Collection;
@@ -170,7 +186,8 @@ private:
     BindingProperty* target_;
     std::size_t depth_ = 0;
     bool inArray_ = false;
-    bool tooDeep_ = false;
+    const char* stopReason_ = nullptr;
+    std::size_t stopBack_ = 0;
     BindingProperty* open_[kMaxJsonDepth];
 };
 
@@ -181,8 +198,8 @@ BindingResult ParseJson(const char* text) {
     if (text == nullptr) {
         return result;
     }
-    JsonTreeBuilder builder(result.Value());
     rapidjson::StringStream stream(text);
+    JsonTreeBuilder builder(result.Value());
     JsonReader reader;
     rapidjson::ParseResult parsed;
     const char* message = nullptr;
@@ -201,9 +218,9 @@ BindingResult ParseJson(const char* text) {
             return result;  // a blank document reads as an empty value
         }
         offset = parsed.Offset();
-        if (parsed.Code() == rapidjson::kParseErrorTermination && builder.TooDeep()) {
-            message = kTooDeep;
-            --offset;  // the reader stopped just after the bracket too many
+        if (parsed.Code() == rapidjson::kParseErrorTermination && builder.StopReason() != nullptr) {
+            message = builder.StopReason();
+            offset -= builder.StopBack();
         } else if (parsed.Code() == rapidjson::kParseErrorDocumentRootNotSingular) {
             message = kRootNotSingular;
         } else {
