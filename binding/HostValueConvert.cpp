@@ -216,7 +216,7 @@ bool Build(HostValue& out, const BindingProperty& in, const BindingRegistry* reg
             std::size_t i = 0;
             for (const auto& field : in.Fields()) {
                 HostMapEntry& entry = entries[i++];
-                if (!SetKey(entry, field.key.CStr()) ||
+                if (!SetKey(entry, field.key.View()) ||
                     !Build(entry.value, field.value, registry, depth + 1)) {
                     return false;
                 }
