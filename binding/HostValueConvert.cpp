@@ -348,11 +348,24 @@ void ResetHostValue(HostValue& root) noexcept {
     // Containers are detached from their record before their contents are
     // visited, so every record is released exactly once; arrays are freed
     // after their elements.
+    // Most records released are texts and numbers: they need no work list,
+    // so releasing them never allocates.
+    const HostValueType rootType = TypeOf(root);
+    if (rootType != HostValueType::Array && rootType != HostValueType::Map) {
+        void* pointer = const_cast<void*>(root.payload.ref.pointer);
+        Zero(root);
+        if (rootType == HostValueType::StringOwned || rootType == HostValueType::BlobOwned) {
+            Memory::Free(pointer);
+        }
+        return;
+    }
     struct Work {
         HostValue* value;  // a record to release, or null
         void* block;       // an array to free once its elements are done
     };
     std::vector<Work> pending;
+    // Room for a small container without regrowing.
+    pending.reserve(16);
     pending.push_back({&root, nullptr});
     while (!pending.empty()) {
         const Work work = pending.back();

@@ -494,6 +494,49 @@ public:
     // [host-thread & initialized]
     Maybe<BindingProperty> GetResource(const std::string& path);
 
+    // ---- LCDS calls (framework/Lcds.h) -------------------------------------
+
+    // Calls the LCDS method destination.method with `args` through the host
+    // (POST "/vex-login/v1/session/invoke" with destination, method and the
+    // arguments as a list) and converts the answer's body into an R. The
+    // future is always ready when this returns. Failures, code 0 unless the
+    // request's own: "Couldn't convert LCDS call parameters: %1"; the
+    // request's failure unchanged; an empty body (the method returned
+    // nothing): no message; "Expected '%1' as LCDS response for %2.%3, but
+    // got '%4'" (only for an R registered with RegisterLcdsResponseTypeName);
+    // "Couldn't convert LCDS DTO <R> to C++ from <body as JSON>". Nothing is
+    // logged.
+    // [host-thread & initialized]
+    template <class R, class... Args>
+    std::future<Maybe<R>> InvokeLcds(const std::string& destination, const std::string& method,
+                                     const Args&... args);
+    // InvokeLcds, then Await on its (ready) future: no host wait or yield.
+    // [host-thread & initialized]
+    template <class R, class... Args>
+    Maybe<R> CallLcds(const std::string& destination, const std::string& method,
+                      const Args&... args);
+    // The arguments as dynamic values, in order, each converted with the
+    // registry; a value of a type registered with RegisterLcdsClassName (or
+    // a vector or map of such) gets the member "__class", and so do its
+    // fields of such types. The first conversion failure (code 0, the
+    // converter's message) stops the rest.
+    // [host-thread]
+    template <class... Args>
+    Maybe<std::vector<BindingProperty>> ToLcdsArguments(const Args&... args) const;
+
+    // Outgoing LCDS arguments of the registered type `typeName` carry the
+    // member "__class" with `className`. Call while loading
+    // (RegisterApiTypes); the table is read without a lock afterwards.
+    // [host-thread & loaded]
+    void RegisterLcdsClassName(std::string_view typeName, std::string_view className);
+    // An LCDS result converted into T must carry `lcdsTypeName` as its
+    // typeName. Call while loading, as above.
+    // [host-thread & loaded]
+    template <class T>
+    void RegisterLcdsResponseTypeName(std::string_view lcdsTypeName) {
+        lcdsResponseTypeNames_[StaticType::HashCode<T>()] = std::string(lcdsTypeName);
+    }
+
     // ---- Service proxy (framework/ServiceProxy.cpp) ------------------------
 
     // The key of method-based and async replies: "service.method".
@@ -610,6 +653,14 @@ private:
     // message. Closes the stream however it ends.
     Maybe<BindingProperty> ReadStreamedBody(const HostResponse& response);
 
+    // LCDS helpers (framework/Lcds.cpp, framework/Lcds.h): the result of one
+    // call, and the "__class" rule applied to one converted value of a type
+    // described by `info`.
+    template <class R, class... Args>
+    Maybe<R> LcdsResult(const std::string& destination, const std::string& method,
+                        const Args&... args);
+    void AddLcdsClassNames(BindingProperty& value, const BindingTypeInfo& info) const;
+
     // Whether the calling thread is inside a service-proxy handler (and so
     // holds the service-proxy mutex).
     bool InsideServiceProxyHandler() const;
@@ -638,5 +689,6 @@ private:
 }  // namespace Tavo::Client
 
 #include "framework/Await.h"
+#include "framework/Lcds.h"
 #include "framework/Requests.h"
 #include "framework/Subscriptions.h"

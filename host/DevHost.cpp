@@ -163,6 +163,7 @@ void DevHost::Raise(const std::string& path, ResourceChange change, const Bindin
         event.reserved = 0;
         event.context = receiver.context;
         ++eventsDelivered_;
+        const Scheduler::PluginCallScope call(scheduler_);
         receiver.callback(&event);
     }
     ResetHostValue(hostPayload);
@@ -187,6 +188,7 @@ void DevHost::Run(const PendingCallback& pending) {
     details.Field("sequence").SetUnsigned(pending.sequence);
     Note("callback", pending.description, details);
     ++callbacksRun_;
+    const Scheduler::PluginCallScope call(scheduler_);
     pending.callback(pending.context);
 }
 

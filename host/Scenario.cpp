@@ -362,6 +362,7 @@ bool AccountOrder::operator()(const std::string& a, const std::string& b) const 
 
 bool ParseDuration(const BindingProperty& value, VirtualTime& out, std::string& error) {
     const std::string usage = " (use seconds, or parts like 90s, 10m, 2h, 1h30m, 250ms, 1d)";
+    constexpr double kMillisecondsPerSecond = 1000;
     double milliseconds = 0;
     switch (value.GetKind()) {
         case Kind::Unsigned:
@@ -423,11 +424,11 @@ bool ParseDuration(const BindingProperty& value, VirtualTime& out, std::string& 
             return false;
     }
     if (std::isnan(milliseconds) || milliseconds < 0 ||
-        milliseconds > static_cast<double>(kMaxScenarioTime)) {
+        milliseconds > static_cast<double>(kMaxScenarioTime / kNanosecondsPerMillisecond)) {
         error = Quoted(value) + " is not a duration between 0 and 1000 days";
         return false;
     }
-    out = static_cast<VirtualTime>(std::round(milliseconds));
+    out = static_cast<VirtualTime>(std::round(milliseconds)) * kNanosecondsPerMillisecond;
     return true;
 }
 

@@ -21,12 +21,13 @@
 namespace Tavo::Host {
 
 // The longest time a scenario may name: 1000 days.
-inline constexpr VirtualTime kMaxScenarioTime = 1000LL * 24 * 3600 * kMillisecondsPerSecond;
+inline constexpr VirtualTime kMaxScenarioTime = 1000LL * 24 * 3600 * kNanosecondsPerSecond;
 
 // Reads a duration: a number of seconds (fractions allowed), or a text of one
 // or more <number><unit> parts with the units d, h, m, s and ms ("90s", "10m",
 // "2h", "1h30m", "1.5s", "250ms"); a text of digits alone is seconds. The
-// result is rounded to the millisecond and must lie in 0..kMaxScenarioTime.
+// result (in nanoseconds) is rounded to the millisecond and must lie in
+// 0..kMaxScenarioTime.
 // False with `error` set otherwise.
 bool ParseDuration(const BindingProperty& value, VirtualTime& out, std::string& error);
 
@@ -68,8 +69,8 @@ struct ScenarioExpectations {
 };
 
 // Heartbeat times are measured by the plugin on its own clock; the host's
-// virtual times of them drift by the plugin's real run time per tick.
-inline constexpr VirtualTime kTimeTolerance = 1000;
+// record of them may differ by the real time the plugin spent.
+inline constexpr VirtualTime kTimeTolerance = kNanosecondsPerSecond;
 
 struct Scenario {
     std::string name;

@@ -342,7 +342,10 @@ int RunScenario(const Scenario& scenario, const RunOptions& options, RunResult& 
                      details);
     }
 
-    result.started = plugin->Initialize(host.Connection());
+    {
+        const Scheduler::PluginCallScope call(host.Clock());
+        result.started = plugin->Initialize(host.Connection());
+    }
     timeline.Add(host.Clock().Now(), "initialize",
                  result.started ? "returned true" : "returned false: not started");
 
@@ -385,11 +388,14 @@ int RunScenario(const Scenario& scenario, const RunOptions& options, RunResult& 
 
     result.memoryRead = plugin->ReadMemoryStats(result.memory);
     result.subscriptionsAtEnd = host.Subscriptions().size();
-    timeline.Add(result.end, "shutdown", "begins");
-    plugin->Shutdown();
+    timeline.Add(host.Clock().Now(), "shutdown", "begins");
+    {
+        const Scheduler::PluginCallScope call(host.Clock());
+        plugin->Shutdown();
+    }
     result.callbacksDropped = host.Detach();
     result.subscriptionsAfterShutdown = host.Subscriptions().size();
-    timeline.Add(result.end, "shutdown",
+    timeline.Add(host.Clock().Now(), "shutdown",
                  "done; " + std::to_string(result.callbacksDropped) + " scheduled callback" +
                      (result.callbacksDropped == 1 ? "" : "s") + " will not run");
     plugin.reset();

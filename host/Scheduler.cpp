@@ -11,10 +11,11 @@ std::string FormatVirtualTime(VirtualTime time) {
     // Magnitude as unsigned, so that the most negative value prints too.
     const std::uint64_t magnitude =
         negative ? 0 - static_cast<std::uint64_t>(time) : static_cast<std::uint64_t>(time);
-    const std::uint64_t milliseconds = magnitude % 1000;
-    const std::uint64_t seconds = magnitude / 1000 % 60;
-    const std::uint64_t minutes = magnitude / 60000 % 60;
-    const std::uint64_t hours = magnitude / 3600000;
+    const std::uint64_t totalMilliseconds = magnitude / kNanosecondsPerMillisecond;
+    const std::uint64_t milliseconds = totalMilliseconds % 1000;
+    const std::uint64_t seconds = totalMilliseconds / 1000 % 60;
+    const std::uint64_t minutes = totalMilliseconds / 60000 % 60;
+    const std::uint64_t hours = totalMilliseconds / 3600000;
     char text[48];
     std::snprintf(text, sizeof text, "%c%02llu:%02llu:%02llu.%03llu", negative ? '-' : '+',
                   static_cast<unsigned long long>(hours), static_cast<unsigned long long>(minutes),
@@ -27,20 +28,48 @@ VirtualTime DelayToVirtualTime(double seconds) {
     if (std::isnan(seconds) || seconds <= 0) {
         return 0;
     }
-    const double milliseconds = std::round(seconds * kMillisecondsPerSecond);
-    if (milliseconds >= static_cast<double>(kMaxDelay)) {
+    const double nanoseconds = std::round(seconds * static_cast<double>(kNanosecondsPerSecond));
+    if (nanoseconds >= static_cast<double>(kMaxDelay)) {
         return kMaxDelay;
     }
-    return static_cast<VirtualTime>(milliseconds);
+    return static_cast<VirtualTime>(nanoseconds);
+}
+
+void Scheduler::CatchUpLocked() const {
+    if (callDepth_ == 0) {
+        return;
+    }
+    const RealClock::time_point real = RealClock::now();
+    const VirtualTime elapsed =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(real - anchor_).count();
+    if (elapsed > 0 && now_ < kMaxDelay) {
+        now_ = elapsed < kMaxDelay - now_ ? now_ + elapsed : kMaxDelay;
+        anchor_ = real;
+    }
+}
+
+Scheduler::PluginCallScope::PluginCallScope(Scheduler& scheduler) : scheduler_(scheduler) {
+    std::lock_guard<std::mutex> lock(scheduler_.mutex_);
+    if (scheduler_.callDepth_++ == 0) {
+        scheduler_.anchor_ = RealClock::now();
+    }
+}
+
+Scheduler::PluginCallScope::~PluginCallScope() {
+    std::lock_guard<std::mutex> lock(scheduler_.mutex_);
+    scheduler_.CatchUpLocked();
+    --scheduler_.callDepth_;
 }
 
 VirtualTime Scheduler::Now() const {
     std::lock_guard<std::mutex> lock(mutex_);
+    CatchUpLocked();
     return now_;
 }
 
 void Scheduler::AdvanceTo(VirtualTime time) {
     std::lock_guard<std::mutex> lock(mutex_);
+    CatchUpLocked();
     if (time > now_) {
         now_ = time < kMaxDelay ? time : kMaxDelay;
     }
@@ -54,6 +83,7 @@ PendingCallback Scheduler::Schedule(std::string description, HostScheduledCallba
     pending.context = context;
     pending.delaySeconds = delaySeconds;
     std::lock_guard<std::mutex> lock(mutex_);
+    CatchUpLocked();
     // Both terms are at most kMaxDelay, so the sum cannot overflow.
     pending.due = now_ + DelayToVirtualTime(delaySeconds);
     pending.sequence = nextSequence_++;

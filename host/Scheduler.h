@@ -1,16 +1,21 @@
 #pragma once
 // The host's virtual clock and its queue of scheduled plugin callbacks.
 //
-// Virtual time counts milliseconds from the start of a run and moves only
-// when the runner moves it; nothing here waits. A callback is due at the
-// virtual time of its scheduling plus its delay, rounded to the millisecond
-// (the clock's resolution). Callbacks due at the same time keep their
-// scheduling order.
+// Virtual time counts nanoseconds from the start of a run (printed to the
+// millisecond). Between calls into the plugin it moves only when the runner
+// moves it; nothing here waits. During a call into the plugin (a
+// PluginCallScope) it also moves with real time, as the plugin's own clock
+// does: a timer tick that runs for d real seconds asks for its next tick one
+// period minus d later, and lands exactly one period after the tick began.
 //
-// Threading: the queue is guarded by a mutex, since plugins may schedule from
-// any thread; callbacks themselves are run by the caller of TakeDue, never
-// under the lock. [any-thread]
+// A callback is due at the virtual time of its scheduling plus its delay.
+// Callbacks due at the same time keep their scheduling order.
+//
+// Threading: guarded by a mutex, since plugins may schedule from any thread;
+// callbacks themselves are run by the caller of TakeDue, never under the
+// lock. [any-thread]
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -23,21 +28,22 @@
 
 namespace Tavo::Host {
 
-// Milliseconds since the run began.
+// Nanoseconds since the run began.
 using VirtualTime = std::int64_t;
 
-inline constexpr VirtualTime kMillisecondsPerSecond = 1000;
-// The longest delay the clock represents (about 292 years); longer ones are
+inline constexpr VirtualTime kNanosecondsPerMillisecond = 1000000;
+inline constexpr VirtualTime kNanosecondsPerSecond = 1000000000;
+// The longest delay the clock represents (about 73 years); longer ones are
 // cut to it, so that due times never overflow.
 inline constexpr VirtualTime kMaxDelay = std::numeric_limits<VirtualTime>::max() / 4;
 
-// "+HH:MM:SS.mmm"; hours grow past two digits when needed ("+123:00:00.000").
-// A negative time prints with "-".
+// "+HH:MM:SS.mmm", milliseconds truncated; hours grow past two digits when
+// needed ("+123:00:00.000"). A negative time prints with "-".
 std::string FormatVirtualTime(VirtualTime time);
 
-// A delay in seconds as milliseconds, rounded to the nearest one. A delay that
-// is negative or not a number counts as 0; a longer one than kMaxDelay as
-// kMaxDelay.
+// A delay in seconds as nanoseconds, rounded to the nearest one. A delay
+// that is negative or not a number counts as 0; a longer one than kMaxDelay
+// as kMaxDelay.
 VirtualTime DelayToVirtualTime(double seconds);
 
 // One callback a plugin handed to hostScheduleCallback.
@@ -73,15 +79,37 @@ public:
     std::size_t Clear();
     std::size_t Size() const;
 
+    // Lets the clock run with real time while it lives (see above). Scopes
+    // nest: the outermost one counts. Made on the host thread around each
+    // call into the plugin.
+    class PluginCallScope {
+    public:
+        explicit PluginCallScope(Scheduler& scheduler);
+        ~PluginCallScope();
+        PluginCallScope(const PluginCallScope&) = delete;
+        PluginCallScope& operator=(const PluginCallScope&) = delete;
+
+    private:
+        Scheduler& scheduler_;
+    };
+
 private:
+    using RealClock = std::chrono::steady_clock;
+
     struct Earlier {
         bool operator()(const PendingCallback& a, const PendingCallback& b) const {
             return a.due != b.due ? a.due < b.due : a.sequence < b.sequence;
         }
     };
 
+    // Adds the real time since the anchor to the clock. Under mutex_.
+    void CatchUpLocked() const;
+
     mutable std::mutex mutex_;  // guards everything below
-    VirtualTime now_ = 0;
+    mutable VirtualTime now_ = 0;
+    int callDepth_ = 0;
+    // While callDepth_ > 0: the real time now_ last caught up to.
+    mutable RealClock::time_point anchor_;
     std::uint64_t nextSequence_ = 1;
     std::set<PendingCallback, Earlier> queue_;
 };

@@ -27,7 +27,7 @@ void Timeline::Add(VirtualTime time, std::string_view kind, std::string_view tex
             json = details;
         }
         json.Field("kind").SetString(kind);
-        json.Field("seconds").SetFloat(static_cast<double>(time) / kMillisecondsPerSecond);
+        json.Field("seconds").SetFloat(static_cast<double>(time) / kNanosecondsPerSecond);
         json.Field("text").SetString(text);
         json.Field("time").SetString(FormatVirtualTime(time));
         line = WriteJson(json);

@@ -24,6 +24,7 @@ inline constexpr const char* kSessionPath = "/vex-login/v1/session";
 inline constexpr const char* kRatePath =
     "/vex-platform-config/v1/namespaces/ClientSystemStates/clientHeartBeatRateSeconds";
 inline constexpr std::int32_t kDefaultRateSeconds = 60;
+inline constexpr const char* kFailureFormat = "vex-heartbeat: %s";
 
 class HeartbeatModule : public AppModule {
 public:
@@ -37,8 +38,20 @@ public:
     // Slot 14: listens to the session and the rate, arms the timer; true.
     bool Start() override;
 
-    // The timer's tick: one heartbeat while the session is usable, nothing
-    // otherwise.
+    // The session listener. Create and Update: the session is usable when its
+    // state is SUCCEEDED and both ids are non-zero; the account id is taken
+    // only when it becomes usable, so a later update with another id while
+    // it stays usable changes nothing. Delete: unusable, account id 0.
+    void OnSessionUpdate(const ResourceUpdate<Api::LoginSession>& update);
+    // The rate listener (any event type; Delete reads as 0). A value that
+    // differs from the period restarts the timer from now; it becomes the
+    // period only when above 60, so the period never returns to 60 or less.
+    void OnRateUpdate(const ResourceUpdate<BindingProperty>& update);
+
+    // The timer's tick: while the session is usable, counts one heartbeat and
+    // calls loginService.performLCDSHeartBeat with the account id, "", the
+    // count and the UTC time; a failure is logged at level Error (groups DBG
+    // and NET) as "vex-heartbeat: <message>". Nothing happens otherwise.
     void SendHeartbeat();
     // (Re)starts the timer "vex-heartbeat.HB" with the current period; the
     // first tick comes one full period from now.

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -28,7 +29,7 @@ BindingProperty Yaml(const char* text) {
 TEST(HostScenario, ReadsDurationsAsSecondsOrUnitParts) {
     struct Row {
         const char* yaml;
-        VirtualTime expected;
+        VirtualTime milliseconds;
     };
     const Row rows[] = {
         {"90", 90000},    {"1.5", 1500},   {"0", 0},           {"90s", 90000},
@@ -40,7 +41,7 @@ TEST(HostScenario, ReadsDurationsAsSecondsOrUnitParts) {
         VirtualTime time = -1;
         std::string error;
         EXPECT_TRUE(ParseDuration(Yaml(row.yaml), time, error)) << error;
-        EXPECT_EQ(time, row.expected);
+        EXPECT_EQ(time, row.milliseconds * kNanosecondsPerMillisecond);
     }
 }
 
@@ -84,7 +85,7 @@ expect:
     ASSERT_EQ(scenario.resources.size(), 1u);
     EXPECT_EQ(scenario.resources[0].first, "/a/b");
     EXPECT_EQ(scenario.lcds.mode, LcdsBehaviour::Mode::Nothing);
-    EXPECT_EQ(scenario.end, 3600000);
+    EXPECT_EQ(scenario.end, 3600 * kNanosecondsPerSecond);
 
     // Stable by time: the two steps at 1m keep their file order.
     ASSERT_EQ(scenario.steps.size(), 4u);
@@ -103,7 +104,8 @@ expect:
     ASSERT_TRUE(expect.accounts.has_value());
     EXPECT_EQ(expect.accounts->begin()->first, "9");  // numeric order
     EXPECT_EQ(expect.counts, (std::vector<std::int64_t>{1, 2, 3}));
-    EXPECT_EQ(expect.times, (std::vector<VirtualTime>{60000, 90000}));
+    EXPECT_EQ(expect.times,
+              (std::vector<VirtualTime>{60 * kNanosecondsPerSecond, 90 * kNanosecondsPerSecond}));
     ASSERT_EQ(expect.logs.size(), 2u);
     EXPECT_EQ(expect.logs[0].level, 1);
     EXPECT_FALSE(expect.logs[0].count.has_value());
@@ -189,33 +191,56 @@ TEST(HostEventName, CutsThePathAsPluginsDo) {
     EXPECT_EQ(ResourcePathOfTarget("a/b?x=1"), "/a/b");
 }
 
-TEST(HostClock, RoundsDelaysToTheMillisecond) {
-    EXPECT_EQ(DelayToVirtualTime(59.99998), 60000);
-    EXPECT_EQ(DelayToVirtualTime(0.0004), 0);
+TEST(HostClock, TakesDelaysToTheNanosecondAndPrintsMilliseconds) {
+    EXPECT_EQ(DelayToVirtualTime(59.99998), 59999980000);
+    EXPECT_EQ(DelayToVirtualTime(1e-10), 0);
     EXPECT_EQ(DelayToVirtualTime(-5), 0);
     EXPECT_EQ(DelayToVirtualTime(std::nan("")), 0);
     EXPECT_EQ(DelayToVirtualTime(std::numeric_limits<double>::infinity()), kMaxDelay);
+    constexpr VirtualTime ms = kNanosecondsPerMillisecond;
     EXPECT_EQ(FormatVirtualTime(0), "+00:00:00.000");
-    EXPECT_EQ(FormatVirtualTime(3723004), "+01:02:03.004");
-    EXPECT_EQ(FormatVirtualTime(100LL * 3600000), "+100:00:00.000");
-    EXPECT_EQ(FormatVirtualTime(-1500), "-00:00:01.500");
+    EXPECT_EQ(FormatVirtualTime(3723004 * ms + 999999), "+01:02:03.004");
+    EXPECT_EQ(FormatVirtualTime(100LL * 3600000 * ms), "+100:00:00.000");
+    EXPECT_EQ(FormatVirtualTime(-1500 * ms), "-00:00:01.500");
 }
 
 TEST(HostClock, TakesCallbacksByDueTimeThenSchedulingOrder) {
     Scheduler scheduler;
     scheduler.Schedule("late", nullptr, nullptr, 2);
     scheduler.Schedule("first", nullptr, nullptr, 1);
-    scheduler.Schedule("second", nullptr, nullptr, 1.0001);  // rounds to the same millisecond
+    scheduler.Schedule("second", nullptr, nullptr, 1.0);
     const std::uint64_t before = scheduler.NextSequence();
     scheduler.Schedule("after the mark", nullptr, nullptr, 0.5);
 
-    EXPECT_FALSE(scheduler.TakeDue(999, before).has_value());
-    EXPECT_EQ(scheduler.TakeDue(1000, before)->description, "first");
-    EXPECT_EQ(scheduler.TakeDue(1000, before)->description, "second");
+    constexpr VirtualTime s = kNanosecondsPerSecond;
+    EXPECT_FALSE(scheduler.TakeDue(s - 1, before).has_value());
+    EXPECT_EQ(scheduler.TakeDue(s, before)->description, "first");
+    EXPECT_EQ(scheduler.TakeDue(s, before)->description, "second");
     // Without a mark, the earliest due comes first whatever its sequence.
-    EXPECT_EQ(scheduler.TakeDue(5000)->description, "after the mark");
-    EXPECT_EQ(scheduler.TakeDue(5000)->description, "late");
+    EXPECT_EQ(scheduler.TakeDue(5 * s)->description, "after the mark");
+    EXPECT_EQ(scheduler.TakeDue(5 * s)->description, "late");
     EXPECT_EQ(scheduler.Size(), 0u);
+}
+
+// While the plugin runs, virtual time moves with real time, so that a tick
+// that re-arms "one period after it began" lands exactly there.
+TEST(HostClock, MovesWithRealTimeOnlyDuringPluginCalls) {
+    Scheduler scheduler;
+    scheduler.AdvanceTo(kNanosecondsPerSecond);
+    const VirtualTime before = scheduler.Now();
+    {
+        const Scheduler::PluginCallScope call(scheduler);
+        const auto start = std::chrono::steady_clock::now();
+        while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(2)) {
+        }
+        EXPECT_GE(scheduler.Now() - before, 2 * kNanosecondsPerMillisecond);
+    }
+    const VirtualTime after = scheduler.Now();
+    EXPECT_GE(after - before, 2 * kNanosecondsPerMillisecond);
+    const auto start = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(2)) {
+    }
+    EXPECT_EQ(scheduler.Now(), after);
 }
 
 TEST(HostPluginLoader, DerivesTheExportFromTheFileName) {
