@@ -41,16 +41,17 @@ std::vector<std::string> RunArgs(std::vector<std::string> more) {
 }
 
 // Without arguments: the built-in scenario against the plugin built beside
-// ulm-host, which meets every expectation of the scenario.
+// ulm-host, which meets every expectation of the scenario. (Times are not
+// compared: they include the real time the plugin spends, which varies.)
 TEST(HostRun, PlaysTheBuiltInScenarioAgainstThePluginBesideIt) {
     const Outcome outcome = RunHost({"run"});
     EXPECT_EQ(outcome.status, 0) << outcome.out << outcome.err;
     for (const char* line : {
-             "+00:00:00.000  subscribe  OnJsonApiEvent_vex-login_v1_session flags=0\n",
+             "  subscribe  OnJsonApiEvent_vex-login_v1_session flags=0\n",
              "request    GET /vex-login/v1/session -> 200 "
              "{\"accountId\":9,\"state\":\"SUCCEEDED\",\"summonerId\":7}\n",
-             "+00:01:00.000  lcds       loginService.performLCDSHeartBeat(9, \"\", 1, \"",
-             "+00:30:30.000  log        ERROR vex-heartbeat: Error response for POST "
+             "  lcds       loginService.performLCDSHeartBeat(9, \"\", 1, \"",
+             "  log        ERROR vex-heartbeat: Error response for POST "
              "/vex-login/v1/session/invoke: LCDS loginService.performLCDSHeartBeat failed: LCDS "
              "is unavailable\n",
              "  heartbeats      62 sent, 1 failed\n",
