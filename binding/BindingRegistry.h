@@ -462,7 +462,7 @@ public:
     BindingRegistry& operator=(const BindingRegistry&) = delete;
 
     // Declares the struct T (native size sizeof(T)) under `name`.
-    // [registration-thread]
+    // [host-thread]
     template <class T>
     BindingStructBuilder<T> DeclareStruct(std::string_view name) {
         static_assert(std::is_class_v<T>, "DeclareStruct needs a class type");

@@ -319,7 +319,7 @@ static_assert(sizeof(BindingAsyncCancelEvent) == 4);
 
 // Registers every built-in type, then the event "OnCallback", and marks the
 // registry; a registry that already has them is left unchanged.
-// [registration-thread]
+// [host-thread]
 void RegisterBuiltins(BindingRegistry& registry);
 
 }  // namespace Tavo

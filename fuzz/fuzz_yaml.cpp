@@ -14,6 +14,8 @@
 #include <string_view>
 
 #include "binding/BindingProperty.h"
+#include "formats/JsonReader.h"
+#include "formats/JsonWriter.h"
 #include "formats/Yaml.h"
 
 namespace {
@@ -77,6 +79,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const BindingProperty copy(result.Value());
     Check(copy == result.Value(), "copy differs from the tree");
 
-    (void)jsonSafe;
+    if (jsonSafe) {
+        const std::string json = Tavo::WriteJson(result.Value());
+        const Tavo::BindingResult reread = Tavo::ParseJson(json);
+        Check(reread.IsOk(), "written JSON does not read back");
+        Check(reread.Value() == result.Value(), "JSON round trip changes the tree");
+    }
     return 0;
 }

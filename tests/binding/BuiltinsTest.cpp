@@ -83,21 +83,6 @@ TEST(Builtins, RegisterEveryTypeInDependencyOrderWithSizesDescriptionsAndTags) {
     EXPECT_EQ(onCallback->tags, Tags{"$builtin"});
 }
 
-TEST(Builtins, EventPayloadFieldsCarryTheirDescriptions) {
-    BindingRegistry registry;
-    RegisterBuiltins(registry);
-    const BindingTypeDescriptor* callback = registry.FindTypeByName("BindingCallbackEvent");
-    ASSERT_EQ(callback->fields.size(), 2u);
-    EXPECT_EQ(callback->fields[0].description, "ID of the callback being invoked");
-    EXPECT_EQ(callback->fields[1].typeInfo.kind, BindingNativeKind::Vector);
-    EXPECT_EQ(callback->fields[1].typeInfo.elementKind, BindingNativeKind::Object);
-    const BindingTypeDescriptor* failure = registry.FindTypeByName("BindingAsyncFailureEvent");
-    EXPECT_EQ(failure->fields[1].description, "Error message");
-    const BindingTypeDescriptor* async = registry.FindTypeByName("BindingGenericAsyncEvent");
-    EXPECT_EQ(async->fields[1].offset, 8u);
-    EXPECT_EQ(async->fields[1].description, "Event data");
-}
-
 TEST(Builtins, SecondRegistrationChangesNothing) {
     BindingRegistry registry;
     RegisterBuiltins(registry);
@@ -144,40 +129,6 @@ TEST(Builtins, GenericAsyncEventBecomesTokenAndData) {
     EXPECT_TRUE(context.IsOk());
     EXPECT_EQ(copy.asyncToken, 12u);
     EXPECT_EQ(copy.data, event.data);
-}
-
-TEST(Builtins, HelpDocumentRoundTripsThroughTheDynamicValue) {
-    BindingRegistry registry;
-    RegisterBuiltins(registry);
-    namespace Help = BindingHelpProvider;
-    Help::FullApiHelp api;
-    Help::FullTypeHelp type;
-    type.name = "LoginSession";
-    type.size = 24;
-    type.tags = {"Plugins"};
-    type.fields.push_back({"state", "", 0, {"enum", ""}, false});
-    type.values.push_back({"SUCCEEDED", "", 1});
-    api.types.push_back(type);
-    Help::FullFunctionHelp function;
-    function.name = "f";
-    function.arguments.push_back({"a", "first", {"vector", "string"}, true});
-    function.threadSafe = true;
-    api.functions.push_back(function);
-    api.events.push_back({"OnCallback", "", {"BindingCallbackEvent", ""}, "d", {"$builtin"}});
-
-    const BindingResult dynamic = ToProperty(api, registry);
-    ASSERT_TRUE(dynamic.IsOk()) << dynamic.ErrorMessage();
-    BindingResult context;
-    Help::FullApiHelp copy;
-    FromProperty(context, copy, dynamic.Value(), "help", registry);
-    ASSERT_TRUE(context.IsOk()) << context.ErrorMessage();
-    ASSERT_EQ(copy.types.size(), 1u);
-    EXPECT_EQ(copy.types[0].fields[0].type.type, "enum");
-    EXPECT_EQ(copy.types[0].values[0].value, 1);
-    ASSERT_EQ(copy.functions.size(), 1u);
-    EXPECT_TRUE(copy.functions[0].arguments[0].optional);
-    EXPECT_EQ(copy.functions[0].arguments[0].type.elementType, "string");
-    EXPECT_EQ(copy.events[0].tags, Tags{"$builtin"});
 }
 
 }  // namespace

@@ -1,0 +1,423 @@
+#pragma once
+// The module core: the class every plugin derives from.
+//
+// One module exists per loaded plugin; the host knows it only as the module
+// handle (its address). The class chain, base first:
+//
+//   ResourceListenerBase  the resource-listener layer (slots 0 and 1)
+//   ModuleServices        the services' tables and the host slots 4..12
+//   AppModule             identity, registry, host connection, callback
+//                         table, export block; slots 13 and 14
+//
+// Virtual operations in slot order (a plugin overrides 2, 13 and 14; the
+// host-facing code relies on the order):
+//    0 Subscribe             1 Unsubscribe           2 destructor
+//    3 Stop                  4 hostSendRequest       5 host entry 1
+//    6 host entry 2          7 hostSubscribe         8 hostUnsubscribe
+//    9 hostScheduleCallback 10 hostYield            11 hostBeginWait
+//   12 hostEndWait          13 RegisterApiTypes     14 Start
+// Slots 4 to 12 forward to host entries 0 to 8 with their arguments
+// unchanged and return the entry's result.
+//
+// Life cycle: constructed → loaded (LoadPlugin: names, types, export block) →
+// running (Initialize: host connection, Start) → stopped and destroyed
+// (Shutdown). The host slots are usable while running; before Initialize they
+// call nothing, log an Error and return 0.
+//
+// Threading: the host calls into the module one call at a time (calls may
+// nest inside hostYield); every table relies on that except the task table
+// (task mutex: the host may run scheduled tasks on any thread) and the
+// service-proxy tables (service-proxy mutex).
+
+#include <cstdint>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "binding/BindingApiExport.h"
+#include "binding/BindingProperty.h"
+#include "binding/BindingRegistry.h"
+#include "framework/CallbackContext.h"
+#include "framework/FrameworkTypes.h"
+#include "framework/HostAbi.h"
+#include "framework/PluginEntry.h"
+
+namespace Tavo {
+class LogTarget;
+}
+
+namespace Tavo::Client {
+
+class AppModule;
+class TelemetrySender;
+
+// The resource-listener layer: listeners by exact path and by pattern. Its two
+// virtual operations do nothing here; the module gives them their behaviour.
+class ResourceListenerBase {
+public:
+    // Called with every resource event for a path the listener was added for.
+    using ResourceListener = std::function<void(const PluginResourceEvent& event)>;
+
+    // Slot 0: counts one subscription to the host event of `uri`.
+    // [host-thread]
+    virtual void Subscribe(const std::string& uri);
+    // Slot 1: undoes one Subscribe.
+    // [host-thread]
+    virtual void Unsubscribe(const std::string& uri);
+
+protected:
+    ResourceListenerBase() = default;
+    // Not virtual: the chain is destroyed through ModuleServices (slot 2).
+    ~ResourceListenerBase() = default;
+    ResourceListenerBase(const ResourceListenerBase&) = delete;
+    ResourceListenerBase& operator=(const ResourceListenerBase&) = delete;
+
+    // The registry the typed listeners convert with; set at Initialize, not owned.
+    BindingRegistry* listenerRegistry_ = nullptr;
+    // Path → listener, for paths without "*".
+    std::unordered_map<std::string, ResourceListener> exactListeners_;
+    // Pattern → listener, for paths containing "*".
+    std::unordered_map<std::string, ResourceListener> patternListeners_;
+    // The module itself; set at Initialize.
+    AppModule* owner_ = nullptr;
+};
+
+// The shared owner of one host event handler, stored per event name. The
+// subscription layer derives the typed handler (payload record → callable).
+class HostEventHandler {
+public:
+    virtual ~HostEventHandler() = default;
+};
+
+// The module services: their tables and the host slots (4 to 12), which
+// AppModule implements. Abstract.
+class ModuleServices : public ResourceListenerBase {
+public:
+    // Framework records the module registers (reached as AppModule::X). They
+    // are declared here because the service tables below hold them.
+
+    // A message received over the LCDS connection ("OnLcdsEvent").
+    struct PluginLcdsEvent {
+        std::string clientId;
+        std::string subtopic;
+        std::string typeName;
+        BindingProperty body;
+
+        friend void DescribeBinding(BindingRegistry& registry, BindingTag<PluginLcdsEvent>) {
+            registry.DeclareStruct<PluginLcdsEvent>("PluginLcdsEvent")
+                .AddField("clientId", &PluginLcdsEvent::clientId)
+                .AddField("subtopic", &PluginLcdsEvent::subtopic)
+                .AddField("typeName", &PluginLcdsEvent::typeName)
+                .AddField("body", &PluginLcdsEvent::body)
+                .AddTag(kFrameworkTypeTag);
+        }
+    };
+
+    // The answer of an LCDS call.
+    struct PluginLcdsResponse {
+        std::string typeName;
+        BindingProperty body;
+
+        friend void DescribeBinding(BindingRegistry& registry, BindingTag<PluginLcdsResponse>) {
+            registry.DeclareStruct<PluginLcdsResponse>("PluginLcdsResponse")
+                .AddField("typeName", &PluginLcdsResponse::typeName)
+                .AddField("body", &PluginLcdsResponse::body)
+                .AddTag(kFrameworkTypeTag);
+        }
+    };
+
+    // A service-proxy message relayed by the host; the fields are passed on
+    // untouched.
+    struct PluginServiceProxyResponse {
+        std::string uuid;
+        std::string serviceName;
+        std::string methodName;
+        std::string payload;
+        std::string status;
+        std::string error;
+
+        friend void DescribeBinding(BindingRegistry& registry,
+                                    BindingTag<PluginServiceProxyResponse>) {
+            registry.DeclareStruct<PluginServiceProxyResponse>("PluginServiceProxyResponse")
+                .AddField("uuid", &PluginServiceProxyResponse::uuid)
+                .AddField("serviceName", &PluginServiceProxyResponse::serviceName)
+                .AddField("methodName", &PluginServiceProxyResponse::methodName)
+                .AddField("payload", &PluginServiceProxyResponse::payload)
+                .AddField("status", &PluginServiceProxyResponse::status)
+                .AddField("error", &PluginServiceProxyResponse::error)
+                .AddTag(kFrameworkTypeTag);
+        }
+    };
+
+    using ServiceProxyHandler = std::function<void(const PluginServiceProxyResponse& response)>;
+
+    // A named repeating timer (StartTimer).
+    struct TimerRecord {
+        std::string name;                // a copy of the key
+        std::function<void()> callback;  // the firing closure, re-used for every firing
+        std::int64_t due = 0;            // next firing, monotonic nanoseconds
+        double period = 0;               // seconds
+        std::uint64_t generation = 0;    // 0 when new; +1 at every start
+    };
+
+    // A one-shot task handed to the host (ScheduleTask).
+    struct ScheduledTask {
+        AppModule* module = nullptr;
+        std::uint64_t id = 0;
+        std::function<void()> function;
+        void* context = nullptr;  // the token the host calls back with
+    };
+
+    // Slot 2.
+    virtual ~ModuleServices();
+
+    // Slot 3: unsubscribes every host event (hostUnsubscribe, in the handler
+    // table's order) and empties the handler, service-proxy, timer and
+    // listener tables. Subscription counts, the task table and the next task
+    // id stay. Makes no host call when nothing is subscribed.
+    // [host-thread]
+    virtual void Stop();
+
+    // Slots 4 to 12: host entries 0 to 8, forwarded unchanged.
+    // [host-thread & initialized] (9: [any-thread & initialized])
+    virtual std::uint32_t hostSendRequest(HostResponse* response, const HostRequest* request) = 0;
+    virtual std::uint32_t hostReserved1(std::uintptr_t first, std::uintptr_t second) = 0;
+    virtual std::uint32_t hostReserved2(std::uintptr_t word) = 0;
+    virtual std::uint32_t hostSubscribe(const char* eventName, std::uint32_t hostContext,
+                                        HostEventCallback callback, void* context,
+                                        std::int32_t flags) = 0;
+    virtual std::uint32_t hostUnsubscribe(const char* eventName, std::uint32_t hostContext) = 0;
+    virtual std::uint32_t hostScheduleCallback(const char* description,
+                                               HostScheduledCallback callback, void* context,
+                                               double delaySeconds, std::int32_t flags) = 0;
+    virtual std::uint32_t hostYield() = 0;
+    virtual std::uint32_t hostBeginWait(const std::string& description, std::int32_t word) = 0;
+    virtual std::uint32_t hostEndWait() = 0;
+
+    // The host's handle for this plugin; 0 until Initialize.
+    std::uint32_t HostContext() const { return hostContext_; }
+    // The id the next ScheduleTask will use (1 for a new module).
+    // [any-thread]
+    std::uint64_t NextTaskId() const;
+    // Tasks handed to the host whose callback has not run yet.
+    // [any-thread]
+    std::size_t PendingTaskCount() const;
+
+protected:
+    ModuleServices() = default;
+
+    // The module's registry, set by RegisterFrameworkTypes; not owned.
+    BindingRegistry* servicesRegistry_ = nullptr;
+    std::uint32_t hostContext_ = 0;
+    std::unique_ptr<TelemetrySender> telemetrySender_;  // created at Initialize
+    // Registered type name → LCDS class name.
+    std::unordered_map<std::string, std::string> lcdsClassNames_;
+    // StaticType id → expected LCDS response type name.
+    std::unordered_map<std::uint32_t, std::string> lcdsResponseTypeNames_;
+    // Event name → handler; one entry per host subscription.
+    std::unordered_map<std::string, std::shared_ptr<HostEventHandler>> hostEventHandlers_;
+    // Event name → Subscribe calls not yet matched by Unsubscribe.
+    std::unordered_map<std::string, std::int32_t> subscriptionCounts_;
+    // Service-proxy key → handler / latest reply; under serviceProxyMutex_.
+    std::unordered_map<std::string, ServiceProxyHandler> pendingServiceProxyRequests_;
+    std::unordered_map<std::string, ServiceProxyHandler> asyncServiceProxyHandlers_;
+    std::unordered_map<std::string, PluginServiceProxyResponse> receivedServiceProxyReplies_;
+    std::mutex serviceProxyMutex_;
+    // Timer name → record; host thread only, no lock.
+    std::unordered_map<std::string, TimerRecord> timers_;
+    // Task id → task, and the next id; under taskMutex_. Never held while
+    // calling the host or a task.
+    std::unordered_map<std::uint64_t, ScheduledTask> tasks_;
+    std::uint64_t nextTaskId_ = 1;
+    mutable std::mutex taskMutex_;
+};
+
+class AppModule : public ModuleServices {
+public:
+    // An unloaded module: takes a reference on the log manager, creates the
+    // registry (with the built-in types) and fills the callback table.
+    AppModule();
+    // Revokes the module's callback contexts (late host callbacks become
+    // no-ops), destroys the registry, names and log target, and releases the
+    // log manager reference (the last one in the process stops logging).
+    ~AppModule() override;
+
+    // Slots 4 to 12.
+    std::uint32_t hostSendRequest(HostResponse* response, const HostRequest* request) override;
+    std::uint32_t hostReserved1(std::uintptr_t first, std::uintptr_t second) override;
+    std::uint32_t hostReserved2(std::uintptr_t word) override;
+    std::uint32_t hostSubscribe(const char* eventName, std::uint32_t hostContext,
+                                HostEventCallback callback, void* context,
+                                std::int32_t flags) override;
+    std::uint32_t hostUnsubscribe(const char* eventName, std::uint32_t hostContext) override;
+    std::uint32_t hostScheduleCallback(const char* description, HostScheduledCallback callback,
+                                       void* context, double delaySeconds,
+                                       std::int32_t flags) override;
+    std::uint32_t hostYield() override;
+    std::uint32_t hostBeginWait(const std::string& description, std::int32_t word) override;
+    std::uint32_t hostEndWait() override;
+
+    // Slot 13: registers the plugin's own types (use DeclareStruct and
+    // DeclareEnum below). Runs once during the load step, after the framework
+    // types and before the export block is built. Does nothing here.
+    // [host-thread & loaded]
+    virtual void RegisterApiTypes();
+    // Slot 14: starts the plugin's work at the end of Initialize; the result
+    // goes to the host unchanged. Returns true here.
+    // [host-thread & initialized]
+    virtual bool Start();
+
+    // ---- Load and initialisation (driven by PluginEntry) -----------------
+
+    // The load step: checks the host's version in `record` (an incompatible
+    // one ends the process through the fatal report "ALE-EECF0606"), names
+    // the module, sets its type tags, registers the framework types, then
+    // RegisterApiTypes, builds the export block and writes the record
+    // (18, 0, 0, callbacks, this, short name, export block).
+    // [host-thread]
+    void Load(PluginLoadRecord& record, std::string_view shortName,
+              const PluginType& type = kBackendPluginType);
+
+    // Connects the module: keeps `connection` (the host's; it must stay valid
+    // until Shutdown), installs the plugin log target, stores hostContext,
+    // connects the listener layer, then calls Start and returns its result.
+    // Returns false without starting when `connection` or its table is null.
+    // [host-thread & loaded]
+    bool Initialize(HostConnection* connection);
+
+    // Registers the framework's types and events into `registry`, each tagged
+    // "tclient", and makes it the services' registry. A type `registry`
+    // already holds is left as it is.
+    // [host-thread]
+    void RegisterFrameworkTypes(BindingRegistry& registry);
+
+    // ---- Type declaration helpers for RegisterApiTypes -------------------
+
+    // Declares a struct or enum in the module's registry and appends the
+    // module's type tags ("Plugins", "Plugin <short name>"); add fields or
+    // values through the returned builder.
+    template <class T>
+    BindingStructBuilder<T> DeclareStruct(std::string_view name) {
+        BindingStructBuilder<T> builder = registry_->DeclareStruct<T>(name);
+        builder.AddTags(typeTags_);
+        return builder;
+    }
+    template <class E>
+    BindingEnumBuilder DeclareEnum(std::string_view name) {
+        BindingEnumBuilder builder = registry_->DeclareEnum<E>(name);
+        builder.AddTags(typeTags_);
+        return builder;
+    }
+
+    // ---- Timers and tasks ------------------------------------------------
+
+    // Starts (or restarts, replacing period and handler) the repeating timer
+    // `name`: `handler` runs every `periodSeconds`, the first time one period
+    // from now; each firing re-arms one period after the handler started. A
+    // restart makes every callback of the old chain a no-op. A period that is
+    // negative or not a number is refused (Error line), leaving the timer as
+    // it was. A handler may restart or replace its own timer.
+    // [host-thread & initialized]
+    void StartTimer(const std::string& name, double periodSeconds, std::function<void()> handler);
+
+    // Runs `function` once, at `dueNanoseconds` on the monotonic clock (at
+    // once when that is not in the future), through a host scheduled
+    // callback described as `description`. Returns the task id (1, 2, ...).
+    // An exception thrown by `function` is caught and logged.
+    // [any-thread & initialized]
+    std::uint64_t ScheduleTask(const std::string& description, std::function<void()> function,
+                               std::int64_t dueNanoseconds);
+
+    // Runs the task `id` and removes it; does nothing for an unknown id.
+    // Called by the scheduled-task callback with the task's id.
+    // [any-thread & initialized]
+    void RunScheduledTask(std::uint64_t id);
+
+    // ---- Cooperative waiting ---------------------------------------------
+
+    // Returns the future's value, handing control to the host (hostYield)
+    // until it is ready; the wait is announced as "Wait: future<T>" with T's
+    // static type name. A ready future makes no host call. A stored exception
+    // is rethrown after the wait ends; a future error (no state, broken
+    // promise) is fatal: "ALE-6D828C10". Defined in framework/Await.h.
+    // [host-thread & initialized]
+    template <class T>
+    T Await(std::future<T>& future);
+    template <class T>
+    T Await(std::future<T>&& future) {
+        return Await(future);
+    }
+
+    // One courtesy yield to the host, announced as "Wait: yield".
+    // [host-thread & initialized]
+    void Yield();
+
+    // ---- Callback contexts -------------------------------------------------
+
+    // The context to pass to hostSubscribe for this module's event callback.
+    // Resolve it in the callback with ResolveEventContext: after the module
+    // is destroyed it resolves to nothing.
+    void* EventContext() const { return eventContext_; }
+    // The module an event context belongs to, leased for the callback's
+    // duration; empty when the module is gone or `context` is not one.
+    // [any-thread]
+    static CallbackLease ResolveEventContext(void* context);
+
+    // Makes every callback context of this module dead at once (late
+    // callbacks do nothing) and waits for callbacks running on other threads.
+    // Called by Shutdown before Stop, and by the destructor.
+    // [host-thread]
+    void RevokeCallbackContexts();
+
+    // ---- Identity ----------------------------------------------------------
+
+    const PluginName& Name() const { return name_; }
+    const std::vector<std::string>& TypeTags() const { return typeTags_; }
+    BindingRegistry& Registry() { return *registry_; }
+    const BindingRegistry& Registry() const { return *registry_; }
+    const PluginCallbacks& Callbacks() const { return callbacks_; }
+    // Zero until the load step.
+    const PluginApiExport& ApiExport() const { return apiExport_.Block(); }
+    // Null until Initialize.
+    HostConnection* Connection() const { return hostConnection_; }
+
+protected:
+    // The host table, or null (with an Error line naming `operation`) before
+    // Initialize.
+    HostInterface* Host(const char* operation) const;
+
+private:
+    // Takes the log manager reference first and releases it last.
+    struct LogReference {
+        LogReference();
+        ~LogReference();
+        LogReference(const LogReference&) = delete;
+        LogReference& operator=(const LogReference&) = delete;
+    };
+
+    void InstallPluginLogTarget();
+    void ConnectServices();
+    // One firing of the timer `name` (see StartTimer): runs `handler` when the
+    // timer still has `generation`, then re-arms it.
+    void FireTimer(const std::string& name, std::uint64_t generation,
+                   const std::function<void()>& handler);
+
+    LogReference logReference_;
+    std::unique_ptr<LogTarget> logTarget_;  // the plugin log target; null until Initialize
+    PluginName name_;
+    std::vector<std::string> typeTags_;
+    std::unique_ptr<BindingRegistry> registry_;  // the remoting API object
+    HostConnection* hostConnection_ = nullptr;   // the host's
+    PluginCallbacks callbacks_{};
+    BindingApiExport apiExport_;  // points into registry_'s descriptors
+    void* eventContext_ = nullptr;
+};
+
+}  // namespace Tavo::Client
+
+#include "framework/Await.h"

@@ -1,0 +1,56 @@
+// ulm-host: the development host. Parses the command line, then runs the one
+// chosen subcommand. Exit status 0 on success, 1 when the command failed,
+// 2 for a wrong command line.
+
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <exception>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "host/HostCommand.h"
+
+namespace {
+
+int Main(int argc, char** argv) {
+    using namespace Tavo::Host;
+    CLI::App app(
+        "Development host for backend plugins: converts documents between the "
+        "formats plugins read and write.",
+        "ulm-host");
+    app.require_subcommand(1);
+
+    std::vector<RegisteredCommand> commands;
+    for (const HostCommandFactory factory : kHostCommands) {
+        commands.push_back(factory(app));
+    }
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        // --help and --version are "errors" with status 0; everything else is
+        // a usage error.
+        return app.exit(error) == 0 ? kExitOk : kExitUsage;
+    }
+    for (RegisteredCommand& registered : commands) {
+        if (registered.subcommand->parsed()) {
+            return registered.command->Run();
+        }
+    }
+    return kExitUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return Main(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fputs("ulm-host: out of memory\n", stderr);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "ulm-host: %s\n", error.what());
+    }
+    return Tavo::Host::kExitFailure;
+}
