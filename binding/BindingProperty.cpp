@@ -123,7 +123,9 @@ public:
         Payload payload = value.value_;
         value.kind_ = Kind::Empty;
         value.value_.u64 = 0;
-        ReleasePayload(value.arena_, kind, payload);
+        if (kind >= Kind::String) {  // empty, bool and numbers hold nothing to release
+            ReleasePayload(value.arena_, kind, payload);
+        }
     }
 
     // ---- payload records ----------------------------------------------------

@@ -161,9 +161,57 @@ void BindingPageSource::ReleaseSlabs(void* first, void* last, std::size_t count)
     freeSlabCount_ += count;
 }
 
+void* BindingPageSource::AcquireLarge(std::size_t bytes, std::size_t* regionBytes) {
+    {
+        std::lock_guard lock(mutex_);
+        KeptRegion* best = nullptr;
+        for (KeptRegion& kept : kept_) {
+            if (kept.bytes >= bytes && kept.bytes / 2 <= bytes &&
+                (best == nullptr || kept.bytes < best->bytes)) {
+                best = &kept;
+            }
+        }
+        if (best != nullptr) {
+            void* region = best->region;
+            *regionBytes = best->bytes;
+            keptLargeBytes_ -= best->bytes;
+            *best = KeptRegion{nullptr, 0};
+            Unpoison(region, *regionBytes);
+            return region;
+        }
+    }
+    *regionBytes = bytes;
+    return Platform::ReserveRegion(bytes);
+}
+
+void BindingPageSource::ReleaseLarge(void* region, std::size_t bytes) noexcept {
+    {
+        std::lock_guard lock(mutex_);
+        // The slot to use: a free one, else the one of the smallest region
+        // if that is smaller than this one (recent sizes are likelier asked).
+        KeptRegion* slot = &kept_[0];
+        for (KeptRegion& kept : kept_) {
+            if (kept.bytes < slot->bytes) {
+                slot = &kept;
+            }
+        }
+        if (slot->bytes < bytes && bytes <= kMaxKeptLargeBytes - (keptLargeBytes_ - slot->bytes)) {
+            KeptRegion evicted = *slot;
+            *slot = KeptRegion{region, bytes};
+            keptLargeBytes_ += bytes - evicted.bytes;
+            Poison(region, bytes);
+            region = evicted.region;
+            bytes = evicted.bytes;
+        }
+    }
+    if (region != nullptr && bytes != 0) {
+        Platform::ReleaseRegion(region, bytes);
+    }
+}
+
 BindingPageSource::Stats BindingPageSource::ReadStats() {
     std::lock_guard lock(mutex_);
-    return Stats{regionsReserved_, freePageCount_, freeSlabCount_};
+    return Stats{regionsReserved_, freePageCount_, freeSlabCount_, keptLargeBytes_};
 }
 
 // ---- arena -----------------------------------------------------------------
@@ -242,7 +290,7 @@ void BindingPropertyArena::InitState() noexcept {
 void BindingPropertyArena::ReleaseStorage() noexcept {
     for (LargeHeader* large = large_; large != nullptr;) {
         LargeHeader* next = large->next;
-        Platform::ReleaseRegion(large, large->regionBytes);
+        BindingPageSource::Instance().ReleaseLarge(large, large->regionBytes);
         large = next;
     }
     // Slab nodes live in small-class pages: relink the slabs through their own
@@ -424,7 +472,9 @@ void* BindingPropertyArena::AllocateMedium(std::size_t index) {
 
 void* BindingPropertyArena::AllocateLarge(std::size_t bytes) {
     std::size_t regionBytes = LargeRegionBytes(bytes);
-    void* region = regionBytes == 0 ? nullptr : Platform::ReserveRegion(regionBytes);
+    void* region = regionBytes == 0
+                       ? nullptr
+                       : BindingPageSource::Instance().AcquireLarge(regionBytes, &regionBytes);
     if (region == nullptr) {
         throw std::bad_alloc();
     }
@@ -452,7 +502,7 @@ void BindingPropertyArena::DeallocateLarge(void* block) noexcept {
         header->next->prev = header->prev;
     }
     --largeCount_;
-    Platform::ReleaseRegion(header, header->regionBytes);
+    BindingPageSource::Instance().ReleaseLarge(header, header->regionBytes);
 }
 
 // ---- interned strings -------------------------------------------------------

@@ -12,8 +12,9 @@
 // - medium (73..32768 bytes): 18 bins, two per octave (96, 128, 192, ...,
 //   32768), bump-allocated from 64 KiB slabs of the page source, with one
 //   free list per bin.
-// - large: a region of its own, straight from the operating system, returned
-//   when the block is freed.
+// - large: a region of its own (64 KiB multiples) from the page source, which
+//   keeps a few freed ones for the next large blocks and returns the rest to
+//   the operating system.
 // Dropping the arena hands every page and slab back to the page source in one
 // locked step; no per-value work is needed for a tree that is dropped whole.
 //
@@ -31,7 +32,9 @@ namespace Tavo {
 
 // Process-wide source of 4096-byte pages and 64 KiB slabs for all arenas. It
 // reserves 64 KiB regions from the operating system and keeps every page and
-// slab it gets back for reuse by any arena (it never returns them).
+// slab it gets back for reuse by any arena (it never returns them). Regions
+// of large blocks are kept too, up to kMaxKeptLarge of them and
+// kMaxKeptLargeBytes in all.
 // [any-thread]
 class BindingPageSource {
 public:
@@ -50,10 +53,28 @@ public:
     void ReleasePages(void* first, void* last, std::size_t count) noexcept;
     void ReleaseSlabs(void* first, void* last, std::size_t count) noexcept;
 
+    // Why keep large regions: a tree read from a document is dropped soon
+    // after, and the next one needs blocks of much the same sizes. A fresh
+    // region costs a page fault per page on first touch and a TLB flush when
+    // it goes back; a kept one costs neither.
+    static constexpr std::size_t kMaxKeptLarge = 32;
+    static constexpr std::size_t kMaxKeptLargeBytes = std::size_t{16} << 20;
+    // A region of at least `bytes` (a multiple of kSlabSize) for one large
+    // block: the smallest kept region of at most twice that size, else a new
+    // one from the system. `*regionBytes` receives its real size. Null when
+    // the system refuses.
+    void* AcquireLarge(std::size_t bytes, std::size_t* regionBytes);
+    // Takes back a region from AcquireLarge (with its real size): kept in a
+    // free slot, or in place of the smallest kept region when that is smaller
+    // (which then goes), within kMaxKeptLargeBytes; else returned to the
+    // system.
+    void ReleaseLarge(void* region, std::size_t bytes) noexcept;
+
     struct Stats {
         std::size_t regionsReserved = 0;  // 64 KiB regions ever taken from the system
         std::size_t freePages = 0;
         std::size_t freeSlabs = 0;
+        std::size_t keptLargeBytes = 0;  // in regions kept for large blocks
     };
     Stats ReadStats();
 
@@ -68,6 +89,12 @@ private:
     std::size_t freePageCount_ = 0;
     std::size_t freeSlabCount_ = 0;
     std::size_t regionsReserved_ = 0;
+    struct KeptRegion {
+        void* region;
+        std::size_t bytes;  // 0 for an unused slot
+    };
+    KeptRegion kept_[kMaxKeptLarge] = {};
+    std::size_t keptLargeBytes_ = 0;
 };
 
 class BindingPropertyArena {

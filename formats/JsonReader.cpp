@@ -1,14 +1,16 @@
 #include "formats/JsonReader.h"
 
-#include <rapidjson/error/en.h>
-#include <rapidjson/reader.h>
-
+#include <charconv>
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <stdexcept>
 #include <string_view>
+#include <system_error>
 
+#include "formats/detail/RapidJson.h"
 #include "formats/detail/RapidJsonAllocator.h"
 #include "logging/Format.h"
 
@@ -19,11 +21,15 @@ namespace {
 using JsonReader = rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>,
                                             detail::RapidJsonCountingAllocator>;
 
-// The default (strict) grammar. Numbers are converted exactly: the default
-// conversion can miss the nearest double by a unit in the last place (for
-// about a quarter of all doubles written in their shortest form), so that text
-// we wrote would not read back as the value it came from.
-constexpr unsigned kParseFlags = rapidjson::kParseDefaultFlags | rapidjson::kParseFullPrecisionFlag;
+// The default (strict) grammar, with every number handed over as its text.
+// Why: the reader's own conversion to double either misses the nearest double
+// by a unit in the last place for about a quarter of all doubles written in
+// their shortest form (so that text we wrote would not read back as the value
+// it came from), or, with its full-precision flag, takes a path that is
+// undefined for a zero significand ("0e-324"). The standard library converts
+// exactly; the reader still validates the syntax and reports its errors.
+constexpr unsigned kParseFlags =
+    rapidjson::kParseDefaultFlags | rapidjson::kParseNumbersAsStringsFlag;
 
 constexpr const char* kErrorLayout = "Error: %s at offset %u.";
 // Our wording for trailing characters after the root value.
@@ -52,8 +58,10 @@ class JsonTreeBuilder {
 public:
     explicit JsonTreeBuilder(BindingProperty& root) : target_(&root) {}
 
-    // Whether the reader was stopped by the depth limit.
-    bool TooDeep() const { return tooDeep_; }
+    // Why the builder stopped the reader, if it did, and how far before the
+    // reader's termination offset the culprit starts.
+    const char* StopReason() const { return stopReason_; }
+    std::size_t StopBack() const { return stopBack_; }
 
     bool Null() {
         if (inArray_) {
@@ -85,9 +93,45 @@ public:
         Slot().SetFloat(value);
         return true;
     }
-    // Only called with kParseNumbersAsStringsFlag, which is not used.
-    bool RawNumber(const char* text, rapidjson::SizeType length, bool copy) {
-        return String(text, length, copy);
+    // Every number arrives here as its validated text (NUL-terminated).
+    bool RawNumber(const char* text, rapidjson::SizeType length, bool /*copy*/) {
+        BindingProperty& slot = Slot();
+        const char* end = text + length;
+        bool integral = true;
+        for (const char* p = text; p != end; ++p) {
+            if (*p == '.' || *p == 'e' || *p == 'E') {
+                integral = false;
+                break;
+            }
+        }
+        if (integral) {
+            if (*text == '-') {
+                std::int64_t value;
+                if (std::from_chars(text, end, value).ec == std::errc{}) {
+                    slot.SetSigned(value);
+                    return true;
+                }
+            } else {
+                std::uint64_t value;
+                if (std::from_chars(text, end, value).ec == std::errc{}) {
+                    slot.SetUnsigned(value);
+                    return true;
+                }
+            }
+        }
+        double value;
+        if (std::from_chars(text, end, value).ec != std::errc{}) {
+            value = std::strtod(text, nullptr);  // out of range: zero, or infinity
+        }
+        if (std::isinf(value)) {
+            // The reader lets some such numbers through ("2e308"); infinity
+            // could not be written back. Refused as the reader refuses the
+            // rest, at the number's first character.
+            // (The reader terminates at the number's first character.)
+            return Stop(rapidjson::GetParseError_En(rapidjson::kParseErrorNumberTooBig), 0);
+        }
+        slot.SetFloat(value);
+        return true;
     }
     bool String(const char* text, rapidjson::SizeType length, bool /*copy*/) {
         Slot().SetString(UpToNul(text, length));
@@ -114,8 +158,7 @@ private:
 
     bool Open(bool array) {
         if (depth_ == kMaxJsonDepth) {
-            tooDeep_ = true;
-            return false;  // the reader stops with a termination error
+            return Stop(kTooDeep, 1);  // the reader terminates just after the bracket
         }
         BindingProperty& container = Slot();
         if (array) {
@@ -128,6 +171,13 @@ private:
         return true;
     }
 
+    // Stops the reader, which reports a termination error.
+    bool Stop(const char* reason, std::size_t back) {
+        stopReason_ = reason;
+        stopBack_ = back;
+        return false;
+    }
+
     void Close() {
         --depth_;
         inArray_ = depth_ != 0 && open_[depth_ - 1]->GetKind() == BindingProperty::Kind::Collection;
@@ -136,7 +186,8 @@ private:
     BindingProperty* target_;
     std::size_t depth_ = 0;
     bool inArray_ = false;
-    bool tooDeep_ = false;
+    const char* stopReason_ = nullptr;
+    std::size_t stopBack_ = 0;
     BindingProperty* open_[kMaxJsonDepth];
 };
 
@@ -147,8 +198,8 @@ BindingResult ParseJson(const char* text) {
     if (text == nullptr) {
         return result;
     }
-    JsonTreeBuilder builder(result.Value());
     rapidjson::StringStream stream(text);
+    JsonTreeBuilder builder(result.Value());
     JsonReader reader;
     rapidjson::ParseResult parsed;
     const char* message = nullptr;
@@ -167,9 +218,9 @@ BindingResult ParseJson(const char* text) {
             return result;  // a blank document reads as an empty value
         }
         offset = parsed.Offset();
-        if (parsed.Code() == rapidjson::kParseErrorTermination && builder.TooDeep()) {
-            message = kTooDeep;
-            --offset;  // the reader stopped just after the bracket too many
+        if (parsed.Code() == rapidjson::kParseErrorTermination && builder.StopReason() != nullptr) {
+            message = builder.StopReason();
+            offset -= builder.StopBack();
         } else if (parsed.Code() == rapidjson::kParseErrorDocumentRootNotSingular) {
             message = kRootNotSingular;
         } else {

@@ -21,7 +21,9 @@
 // An empty or blank document reads as ok and empty. Errors fail the result
 // with "Error: <text> at offset <byte offset>.", the text being the reader's
 // English message for its error code; trailing characters after the value
-// give "The document root must not follow by other values.". Nesting deeper
+// give "The document root must not follow by other values."; a number beyond
+// the range of double gives "Number too big to be stored in double." at its
+// first character, whether or not the reader noticed it. Nesting deeper
 // than kMaxJsonDepth arrays and objects fails with "Nesting deeper than 1000
 // levels." at the offset of the first bracket too many, so that every tree
 // read here can be walked, copied and written without running out of stack.

@@ -1,9 +1,5 @@
 #include "formats/JsonWriter.h"
 
-#include <rapidjson/prettywriter.h>
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
-
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -11,6 +7,7 @@
 
 #include "binding/Base64.h"
 #include "binding/BindingRegistry.h"
+#include "formats/detail/RapidJson.h"
 #include "formats/detail/RapidJsonAllocator.h"
 
 namespace Tavo {

@@ -50,10 +50,12 @@ public:
 
 private:
     enum class State : std::uint8_t {
-        Slot,        // waiting for the one value that fills `target`
         Collection,  // an open array: `index` of `count` elements read
         Structure,   // an open map: `index` of `count` keys and values read
     };
+    // One open container. Its target lives in its parent's element array or
+    // field node, which cannot move while it is open (only the innermost
+    // container grows).
     struct Frame {
         BindingProperty* target;
         std::uint64_t count;  // items the container announced; twice the pairs for a map
@@ -63,16 +65,13 @@ private:
         State state;
     };
 
-    void Push(BindingProperty& target) {
-        frames_.push_back(Frame{&target, 0, 0, nullptr, 0, State::Slot});
-    }
-
-    // Reads the item at the position into `frame`: a map key into an open
-    // structure's frame (`keyMode`), else the value of a slot frame. False
-    // when reading must stop (the result has failed).
-    bool ReadItem(Frame& frame, bool keyMode);
-    bool ReadKey(Frame& frame, std::uint8_t format);
-    bool Open(Frame& frame, State state, std::uint64_t announced);
+    // Reads the value at the position into `target`: a scalar is stored, a
+    // container is made and its frame pushed. False when reading must stop
+    // (the result has failed).
+    bool ReadValue(BindingProperty& target);
+    // Reads a map key at the position into `frame`.
+    bool ReadKey(Frame& frame);
+    bool Open(BindingProperty& target, State state, std::uint64_t announced);
 
     // A big-endian unsigned number of kBytes bytes at the position.
     template <std::size_t kBytes>
@@ -140,7 +139,8 @@ bool MessagePackReader::ReadLength(std::uint8_t format, std::uint8_t base, std::
     }
 }
 
-bool MessagePackReader::ReadKey(Frame& frame, std::uint8_t format) {
+bool MessagePackReader::ReadKey(Frame& frame) {
+    const std::uint8_t format = data_[position_++];
     std::uint64_t length;
     if (format >= 0xA0 && format <= 0xBF) {
         length = format & 0x1Fu;
@@ -160,8 +160,7 @@ bool MessagePackReader::ReadKey(Frame& frame, std::uint8_t format) {
     return true;
 }
 
-bool MessagePackReader::Open(Frame& frame, State state, std::uint64_t announced) {
-    BindingProperty& target = *frame.target;
+bool MessagePackReader::Open(BindingProperty& target, State state, std::uint64_t announced) {
     if (state == State::Collection) {
         target.MakeCollection();  // an existing collection (a repeated key) is reused
         const std::size_t reserve = static_cast<std::size_t>(
@@ -170,37 +169,29 @@ bool MessagePackReader::Open(Frame& frame, State state, std::uint64_t announced)
             target.Reserve(reserve);
             reserveBudget_ -= reserve;
         }
-        frame.count = announced;
     } else {
-        target.MakeStructure();
-        frame.count = announced * 2;
+        target.MakeStructure();  // an existing structure (a repeated key) is reused
+        announced *= 2;
     }
-    frame.index = 0;
-    frame.state = state;
+    frames_.push_back(Frame{&target, announced, 0, nullptr, 0, state});
     return true;
 }
 
-bool MessagePackReader::ReadItem(Frame& frame, bool keyMode) {
+bool MessagePackReader::ReadValue(BindingProperty& target) {
     const std::uint8_t format = data_[position_++];
-    if (keyMode) {
-        return ReadKey(frame, format);
-    }
-    // Every frame below a slot is an open container: a container read into
-    // the slot makes as many open containers as there are frames. Checked
-    // before its count is read, at the format byte.
+    // Checked at the format byte, before a count is read.
     const bool container = (format >= 0x80 && format <= 0x9F) || (format >= 0xDC && format <= 0xDF);
-    if (container && frames_.size() > kMaxMessagePackDepth) {
+    if (container && frames_.size() == kMaxMessagePackDepth) {
         return Fail(kTooDeep, position_);
     }
-    BindingProperty& target = *frame.target;
     if (format <= 0x7F) {
         target.SetSigned(std::int32_t{format});
     } else if (format >= 0xE0) {
         target.SetSigned(std::int32_t{static_cast<std::int8_t>(format)});
     } else if (format <= 0x8F) {
-        return Open(frame, State::Structure, format & 0x0Fu);
+        return Open(target, State::Structure, format & 0x0Fu);
     } else if (format <= 0x9F) {
-        return Open(frame, State::Collection, format & 0x0Fu);
+        return Open(target, State::Collection, format & 0x0Fu);
     } else if (format <= 0xBF) {
         const char* text;
         if (!Take(format & 0x1Fu, kStringTruncated, text)) {
@@ -306,53 +297,45 @@ bool MessagePackReader::ReadItem(Frame& frame, bool keyMode) {
                 break;
             }
             case 0xDC:
-                return ReadNumber<2>(number) && Open(frame, State::Collection, number);
+                return ReadNumber<2>(number) && Open(target, State::Collection, number);
             case 0xDD:
-                return ReadNumber<4>(number) && Open(frame, State::Collection, number);
+                return ReadNumber<4>(number) && Open(target, State::Collection, number);
             case 0xDE:
-                return ReadNumber<2>(number) && Open(frame, State::Structure, number);
+                return ReadNumber<2>(number) && Open(target, State::Structure, number);
             case 0xDF:
-                return ReadNumber<4>(number) && Open(frame, State::Structure, number);
+                return ReadNumber<4>(number) && Open(target, State::Structure, number);
             default:  // 0xC1, ext 8/16/32 (0xC7-0xC9), fixext (0xD4-0xD8)
                 return Fail(kInvalidFormat, position_);
         }
     }
-    frames_.pop_back();  // the slot is filled
     return true;
 }
 
 void MessagePackReader::Run() {
     frames_.reserve(16);
-    Push(result_.Value());
-    while (position_ < size_) {
-        Frame* slot = nullptr;
-        bool keyMode = false;
-        while (slot == nullptr) {
-            if (frames_.empty()) {
-                return;  // the value is complete
+    if (!ReadValue(result_.Value())) {
+        return;
+    }
+    // Until the root is complete or the data ends; a container cut short by
+    // the end keeps what was read.
+    while (!frames_.empty() && position_ < size_) {
+        Frame& top = frames_.back();
+        if (top.index == top.count) {
+            frames_.pop_back();
+        } else if (top.state == State::Collection) {
+            BindingProperty& element = top.target->Element(top.index++);
+            if (!ReadValue(element)) {  // may push: `top` is stale after
+                return;
             }
-            Frame& top = frames_.back();
-            if (top.state == State::Slot) {
-                slot = &top;
-            } else if (top.index == top.count) {
-                frames_.pop_back();
-            } else if (top.state == State::Collection) {
-                BindingProperty& element = top.target->Element(top.index++);
-                Push(element);
-                slot = &frames_.back();
-            } else if (top.index % 2 == 1) {
-                BindingProperty& field = top.target->Field(std::string_view(top.key, top.keySize));
-                ++top.index;
-                Push(field);
-                slot = &frames_.back();
-            } else {
-                ++top.index;
-                keyMode = true;
-                slot = &top;
+        } else if (top.index++ % 2 == 0) {
+            if (!ReadKey(top)) {
+                return;
             }
-        }
-        if (!ReadItem(*slot, keyMode)) {
-            return;
+        } else {
+            BindingProperty& field = top.target->Field(std::string_view(top.key, top.keySize));
+            if (!ReadValue(field)) {
+                return;
+            }
         }
     }
 }

@@ -361,7 +361,20 @@ public:
 
     // The context to pass to hostSubscribe for this module's event callback.
     // Resolve it in the callback with ResolveEventContext: after the module
-    // is destroyed it resolves to nothing.
+    // is destroyed (or from Shutdown on) it resolves to nothing, so an event
+    // the host delivers late is dropped:
+    //
+    //   hostSubscribe(name, HostContext(), &OnHostEvent<P>, EventContext(), flags);
+    //
+    //   template <class P> void OnHostEvent(HostEvent* event) {   // C linkage
+    //       GuardHostCall("OnHostEvent", [&] {
+    //           CallbackLease lease = AppModule::ResolveEventContext(event->context);
+    //           if (!lease) return;
+    //           AppModule& module = *lease.Module();   // valid until `lease` goes
+    //           ...
+    //       });
+    //   }
+    // The token stays the same for the module's life.
     void* EventContext() const { return eventContext_; }
     // The module an event context belongs to, leased for the callback's
     // duration; empty when the module is gone or `context` is not one.

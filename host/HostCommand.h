@@ -4,6 +4,7 @@
 // object that holds the parsed options and runs the command.
 
 #include <memory>
+#include <string>
 
 namespace CLI {
 class App;
@@ -34,11 +35,20 @@ struct RegisteredCommand {
 
 using HostCommandFactory = RegisteredCommand (*)(CLI::App& app);
 
+RegisteredCommand AddRunCommand(CLI::App& app);
+RegisteredCommand AddDescribeCommand(CLI::App& app);
 RegisteredCommand AddConvertCommand(CLI::App& app);
 
 // In the order `ulm-host --help` lists them.
 inline constexpr HostCommandFactory kHostCommands[] = {
+    &AddRunCommand,
+    &AddDescribeCommand,
     &AddConvertCommand,
 };
+
+// The heartbeat plugin built beside this ulm-host: the library at
+// ../Plugins/ulm-be-vex-heartbeat/ulm-be-vex-heartbeat.so from the
+// executable's directory, else the path the build baked in.
+std::string DefaultPluginPath();
 
 }  // namespace Tavo::Host

@@ -451,7 +451,8 @@ void LogManager::LogV(LogLevel level, std::uint64_t groups, const char* format,
         return;
     }
     char message[kLineCapacity];
-    if (std::vsnprintf(message, sizeof message, format != nullptr ? format : "", arguments) < 0) {
+    message[0] = '\0';
+    if (format != nullptr && std::vsnprintf(message, sizeof message, format, arguments) < 0) {
         message[0] = '\0';
     }
     LogRecord record;

@@ -183,3 +183,34 @@ TEST(BindingPropertyArena, ResetEmptiesTheArena) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(BindingPropertyArena, FreedLargeRegionsServeTheNextLargeBlocksUpToTheCap) {
+    BindingPageSource& source = BindingPageSource::Instance();
+    // A size no other test uses; its region holds the 32-byte header too.
+    const std::size_t size = 40 * BindingPageSource::kSlabSize;
+    const std::size_t regionBytes = 41 * BindingPageSource::kSlabSize;
+    void* first;
+    {
+        ArenaPtr arena(BindingPropertyArena::Create());
+        first = arena->Allocate(size);
+        std::memset(first, 1, size);
+    }
+    const std::size_t kept = source.ReadStats().keptLargeBytes;
+    EXPECT_GE(kept, regionBytes);
+    {
+        ArenaPtr arena(BindingPropertyArena::Create());
+        EXPECT_EQ(arena->Allocate(size), first);  // the same region, touched already
+        EXPECT_EQ(source.ReadStats().keptLargeBytes, kept - regionBytes);
+        // Too large to keep: goes back to the system when freed.
+        const std::size_t hugeSize = BindingPageSource::kMaxKeptLargeBytes;
+        void* huge = arena->Allocate(hugeSize);
+        std::memset(huge, 2, hugeSize);
+        arena->Deallocate(huge, hugeSize);
+        EXPECT_EQ(source.ReadStats().keptLargeBytes, kept - regionBytes);
+    }
+    EXPECT_EQ(source.ReadStats().keptLargeBytes, kept);
+}
+
+}  // namespace

@@ -52,6 +52,10 @@ TEST(JsonReaderError, ReportsTheReadersTextAtItsByteOffset) {
         {"\"a\tb\"", "Error: Invalid escape character in string. at offset 2."},
         // Numbers.
         {"1e400", "Error: Number too big to be stored in double. at offset 0."},
+        // Beyond double but let through by the tokenizer: refused all the same.
+        {"[1, 31348623157e308]", "Error: Number too big to be stored in double. at offset 4."},
+        {"{\"a\":-2e308}", "Error: Number too big to be stored in double. at offset 5."},
+        {"1.8e308", "Error: Number too big to be stored in double. at offset 0."},
         {"1.", "Error: Miss fraction part in number. at offset 2."},
         {"1e", "Error: Miss exponent in number. at offset 2."},
         {"-", "Error: Invalid value. at offset 1."},

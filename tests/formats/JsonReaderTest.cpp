@@ -57,7 +57,10 @@ TEST(JsonReader, ReadsFloatsAsTheNearestDouble) {
     for (const char* text :
          {"-29.279329430775478", "1.3927926388013963e-143", "-6.255596396381198e-142",
           "1.7161392603081718e277", "1.921348183776044e-223", "0.1", "2.2250738585072014e-308",
-          "4.9e-324", "1.7976931348623157e308", "9007199254740993.0"}) {
+          "4.9e-324", "1.7976931348623157e308", "9007199254740993.0",
+          // Zero and underflow: zero significands, subnormals, below the least.
+          "0e-324", "-0.0e-400", "0.000e5", "2.4703282292062328e-324", "1e-400",
+          "123456789012345678901234567890e-350"}) {
         SCOPED_TRACE(text);
         Tavo::BindingResult result = ParseJson(text);
         ASSERT_TRUE(result.IsOk()) << result.ErrorMessage();

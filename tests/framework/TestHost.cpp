@@ -174,6 +174,11 @@ bool TestHost::Deliver(std::string_view eventName, const HostValue& payload) {
     return true;
 }
 
+void TestHost::SetSubscribeHook(SubscribeHook hook) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    subscribeHook_ = hook ? std::make_shared<SubscribeHook>(std::move(hook)) : nullptr;
+}
+
 void TestHost::DeliverTo(const HostSubscription& subscription, const HostValue& payload) {
     HostEvent event{};
     event.name = subscription.eventName.c_str();
@@ -332,13 +337,20 @@ std::uint32_t TestHost::Subscribe(HostInterface* self, const char* eventName,
     call.callbackContext = context;
     HostSubscription subscription{call.text, hostContext, callback, context, flags};
     host.Record(std::move(call));
-    std::lock_guard<std::mutex> lock(host.mutex_);
-    // One subscription per event name: a repeat replaces the earlier one.
-    auto& subscriptions = host.subscriptions_;
-    std::erase_if(subscriptions, [&](const HostSubscription& existing) {
-        return existing.eventName == subscription.eventName;
-    });
-    subscriptions.push_back(std::move(subscription));
+    std::shared_ptr<SubscribeHook> hook;
+    {
+        std::lock_guard<std::mutex> lock(host.mutex_);
+        // One subscription per event name: a repeat replaces the earlier one.
+        auto& subscriptions = host.subscriptions_;
+        std::erase_if(subscriptions, [&](const HostSubscription& existing) {
+            return existing.eventName == subscription.eventName;
+        });
+        subscriptions.push_back(subscription);
+        hook = host.subscribeHook_;
+    }
+    if (hook) {
+        (*hook)(subscription);
+    }
     return 0;
 }
 

@@ -136,6 +136,10 @@ public:
     // (borrowed for the call) and the subscriber's context. Returns false,
     // calling nothing, when nobody is subscribed.
     bool Deliver(std::string_view eventName, const HostValue& payload);
+    // Runs after every hostSubscribe has been recorded and stored, inside the
+    // plugin's call (e.g. to deliver an event at once). Null: nothing.
+    using SubscribeHook = std::function<void(const HostSubscription& subscription)>;
+    void SetSubscribeHook(SubscribeHook hook);
     // The same through a subscription kept by the test, e.g. one that has
     // since been withdrawn (a late delivery).
     static void DeliverTo(const HostSubscription& subscription, const HostValue& payload);
@@ -222,6 +226,7 @@ private:
     // included) even if the test replaces it meanwhile.
     std::shared_ptr<RequestHandler> requestHandler_;
     std::shared_ptr<std::function<void()>> yieldHook_;
+    std::shared_ptr<SubscribeHook> subscribeHook_;
 };
 
 }  // namespace Tavo::Testing

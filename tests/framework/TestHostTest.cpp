@@ -51,7 +51,12 @@ TEST(TestHostSubscriptions, FollowSubscribeAndUnsubscribe) {
     TestHost host;
     HostInterface* table = host.Interface();
     int context = 0;
+    std::vector<std::string> hooked;
+    host.SetSubscribeHook([&](const Tavo::Testing::HostSubscription& subscription) {
+        hooked.push_back(subscription.eventName);
+    });
     table->hostSubscribe(table, "E", host.HostContext(), nullptr, &context, 1);
+    EXPECT_THAT(hooked, ElementsAre("E"));
     ASSERT_TRUE(host.IsSubscribed("E"));
     EXPECT_EQ(host.FindSubscription("E")->context, &context);
     EXPECT_EQ(host.FindSubscription("E")->flags, 1);

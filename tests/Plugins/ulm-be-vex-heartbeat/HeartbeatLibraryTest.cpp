@@ -1,0 +1,71 @@
+// The built plugin library, loaded the way the host loads it: its counters
+// see its own allocations and none of the host's.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/HostAbi.h"
+#include "host/DevHost.h"
+#include "host/PluginLoader.h"
+
+namespace {
+
+using namespace Tavo;
+using namespace Tavo::Host;
+
+void ExpectConsistent(const PluginMemoryStats& stats) {
+    EXPECT_GT(stats.allocations, 0u);
+    EXPECT_LE(stats.bytesFreed, stats.bytesAllocated);
+    EXPECT_LE(stats.frees, stats.allocations);
+    EXPECT_GE(stats.peakBytes, stats.bytesAllocated - stats.bytesFreed);
+    EXPECT_LE(stats.peakBytes, stats.bytesAllocated);
+    EXPECT_LE(stats.peakAllocations, stats.allocations);
+    EXPECT_EQ(stats.reserved0, 0u);
+    EXPECT_EQ(stats.reserved1, 0u);
+}
+
+TEST(HeartbeatLibrary, CountsItsOwnAllocationsAndNoneOfTheHosts) {
+    std::FILE* sink = std::tmpfile();
+    Timeline timeline(sink, TimelineFormat::Text, true);
+    DevHost host(timeline);
+    std::string error;
+    std::unique_ptr<PluginLibrary> plugin =
+        PluginLibrary::Load(TAVO_PLUGIN, kPluginApiVersion, error);
+    ASSERT_TRUE(plugin) << error;
+    EXPECT_EQ(plugin->ShortName(), "vex-heartbeat");
+    EXPECT_EQ(plugin->PluginVersion().ToText(), "18.0.0");
+
+    PluginMemoryStats loaded{};
+    ASSERT_TRUE(plugin->ReadMemoryStats(loaded));
+    ExpectConsistent(loaded);
+
+    ASSERT_TRUE(plugin->Initialize(host.Connection()));
+    PluginMemoryStats initialized{};
+    ASSERT_TRUE(plugin->ReadMemoryStats(initialized));
+    ExpectConsistent(initialized);
+    EXPECT_GT(initialized.allocations, loaded.allocations);
+
+    // A megabyte of the host's own is not the plugin's.
+    auto hostBlock = std::make_unique<std::vector<char>>(1 << 20, 'x');
+    PluginMemoryStats after{};
+    ASSERT_TRUE(plugin->ReadMemoryStats(after));
+    EXPECT_EQ(after.bytesAllocated, initialized.bytesAllocated);
+    EXPECT_EQ(after.allocations, initialized.allocations);
+
+    // The plugin's own work is counted: a timer tick runs its code.
+    EXPECT_TRUE(host.RunNextDue(kMaxDelay));
+    ASSERT_TRUE(plugin->ReadMemoryStats(after));
+    ExpectConsistent(after);
+    EXPECT_GT(after.allocations, initialized.allocations);
+
+    plugin->Shutdown();
+    EXPECT_FALSE(plugin->ReadMemoryStats(after));
+    EXPECT_EQ(plugin->ApiExport(), nullptr);
+    std::fclose(sink);
+}
+
+}  // namespace
