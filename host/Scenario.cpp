@@ -441,7 +441,9 @@ bool ReadCountList(const BindingProperty& value, std::vector<std::int64_t>& out,
     out.clear();
     for (std::size_t i = 0; i < value.Size(); ++i) {
         const BindingProperty& item = value.ElementAt(i);
-        const std::string where = "[" + std::to_string(i) + "]";
+        std::string where = "[";
+        where += std::to_string(i);
+        where += ']';
         if (item.GetKind() == Kind::String) {
             const std::string text(item.GetString());
             const std::size_t dots = text.find("..");
