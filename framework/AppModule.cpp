@@ -1,5 +1,6 @@
 #include "framework/AppModule.h"
 
+#include "framework/PluginLogTarget.h"
 #include "framework/TelemetrySender.h"
 #include "logging/Diagnostics.h"
 #include "logging/Format.h"
@@ -196,15 +197,20 @@ bool AppModule::Initialize(HostConnection* connection) {
     return Start();
 }
 
-void AppModule::InstallPluginLogTarget() {
-    // TODO: install the target that forwards log records to hostLog once it
-    // exists; until then records stay with the console targets.
-}
-
 void AppModule::ConnectServices() {
     hostContext_ = hostConnection_->hostContext;
     listenerRegistry_ = registry_.get();
     owner_ = this;
+    telemetrySender_ = std::make_unique<TelemetrySender>(*this);
+    RegisterEventHandler<PluginServiceProxyResponse>(
+        "OnServiceProxyUuidEvent",
+        [this](const PluginServiceProxyResponse& reply) { OnServiceProxyUuidReply(reply); }, 1);
+    RegisterEventHandler<PluginServiceProxyResponse>(
+        "OnServiceProxyMethodEvent",
+        [this](const PluginServiceProxyResponse& reply) { OnServiceProxyMethodReply(reply); }, 1);
+    RegisterEventHandler<PluginServiceProxyResponse>(
+        "OnServiceProxyAsyncEvent",
+        [this](const PluginServiceProxyResponse& reply) { OnServiceProxyAsyncReply(reply); }, 1);
 }
 
 void AppModule::RegisterFrameworkTypes(BindingRegistry& registry) {

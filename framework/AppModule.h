@@ -29,6 +29,7 @@
 // (task mutex: the host may run scheduled tasks on any thread) and the
 // service-proxy tables (service-proxy mutex).
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <future>
@@ -36,6 +37,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -46,6 +48,8 @@
 #include "framework/FrameworkTypes.h"
 #include "framework/HostAbi.h"
 #include "framework/PluginEntry.h"
+#include "logging/Failure.h"
+#include "remoting/HttpMethod.h"
 
 namespace Tavo {
 class LogTarget;
@@ -55,6 +59,18 @@ namespace Tavo::Client {
 
 class AppModule;
 class TelemetrySender;
+
+namespace detail {
+class RequestArguments;
+}  // namespace detail
+
+// What a typed resource listener receives (AppModule::AddResourceListener).
+template <class T>
+struct ResourceUpdate {
+    std::string uri;  // the path as the host sent it
+    PluginResourceEventType eventType = PluginResourceEventType::Create;
+    T data{};  // the converted value; default-constructed for Delete
+};
 
 // The resource-listener layer: listeners by exact path and by pattern. Its two
 // virtual operations do nothing here; the module gives them their behaviour.
@@ -89,9 +105,36 @@ protected:
 
 // The shared owner of one host event handler, stored per event name. The
 // subscription layer derives the typed handler (payload record → callable).
+// Whoever calls a handler holds a copy of its shared owner for the call, so
+// a handler may replace or erase its own entry while it runs.
 class HostEventHandler {
 public:
+    HostEventHandler() = default;
     virtual ~HostEventHandler() = default;
+
+    // The StaticType id of the payload record the handler takes; 0 when it
+    // takes none (an event the module subscribed without a typed handler).
+    std::uint32_t PayloadTypeId() const { return payloadTypeId_; }
+
+protected:
+    explicit HostEventHandler(std::uint32_t payloadTypeId) : payloadTypeId_(payloadTypeId) {}
+
+private:
+    std::uint32_t payloadTypeId_ = 0;
+};
+
+// A handler taking the payload record P.
+template <class P>
+class TypedHostEventHandler final : public HostEventHandler {
+public:
+    explicit TypedHostEventHandler(std::function<void(const P& payload)> handler)
+        : HostEventHandler(StaticType::Anonymous<P>().hashCode), handler_(std::move(handler)) {}
+
+    // Calls the handler; an empty one throws std::bad_function_call.
+    void Call(const P& payload) const { handler_(payload); }
+
+private:
+    std::function<void(const P& payload)> handler_;
 };
 
 // The module services: their tables and the host slots (4 to 12), which
@@ -357,6 +400,140 @@ public:
     // [host-thread & initialized]
     void Yield();
 
+    // ---- Resource subscriptions and events (framework/Subscriptions.h) ----
+
+    // The host event a resource path is announced under: "OnJsonApiEvent"
+    // and the path's non-empty segments joined by "_", cut to the first three
+    // segments (five under "vex-platform-config"). "/vex-login/v1/session/x"
+    // gives "OnJsonApiEvent_vex-login_v1_session"; "" gives "OnJsonApiEvent".
+    // [any-thread]
+    static std::string EventNameForUri(std::string_view uri);
+
+    // Whether `path` matches `pattern`, in one pass without backtracking: a
+    // "*" stands for a run of characters without "/" and always runs to the
+    // end of its segment (so "/a/*x" matches nothing); it may be empty only
+    // when a "/" follows it ("/a/*" does not match "/a/").
+    // [any-thread]
+    static bool MatchResourcePattern(std::string_view pattern, std::string_view path);
+
+    // Slot 0: counts one subscription to EventNameForUri(uri); the first one
+    // subscribes at the host (flags 0) with the resource dispatcher as handler.
+    // [host-thread & initialized]
+    void Subscribe(const std::string& uri) override;
+    // Slot 1: undoes one Subscribe; when the count comes back to exactly 0 the
+    // host subscription and its handler go. Listener entries stay. The count
+    // is not clamped: an unmatched Unsubscribe drives it below 0, and the next
+    // Subscribe then does not reach the host.
+    // [host-thread & initialized]
+    void Unsubscribe(const std::string& uri) override;
+
+    // Stores `handler` under `eventName` (replacing an earlier one, which is
+    // released once no call to it is running) and subscribes at the host with
+    // the event callback for P and `flags` (0 resource events, 1 service
+    // proxy). Each event's payload is converted from the host value into a P
+    // with the module's registry; an event that does not convert is dropped.
+    // `eventName` is copied; null counts as "".
+    // [host-thread & initialized]
+    template <class P>
+    void RegisterEventHandler(const char* eventName, std::function<void(const P& payload)> handler,
+                              std::int32_t flags);
+
+    // Registers a typed listener for `path`: an exact path, or a pattern when
+    // it contains "*" (see MatchResourcePattern). A listener already on the
+    // same key is replaced. Each event's data is converted into a T with the
+    // registry; an event whose data does not convert is dropped, and a Delete
+    // arrives with a default T, unconverted. Then Subscribe(path); for an
+    // exact path the current value is read at once (GetResource) and, if that
+    // succeeds, delivered as a "Create" before this returns.
+    // Handlers may add listeners, unsubscribe or re-register while they run.
+    // [host-thread & initialized]
+    template <class T>
+    void AddResourceListener(const std::string& path,
+                             std::function<void(const ResourceUpdate<T>& update)> handler);
+
+    // Delivers a resource event to the exact listener of its path (a leading
+    // "/" added when missing), then to every matching pattern listener. The
+    // listeners called are fixed before the first is called.
+    // [host-thread]
+    void DispatchResourceEvent(const PluginResourceEvent& event);
+
+    // Delivers one host event to the handler stored under its name when that
+    // handler takes P (the event callback of RegisterEventHandler).
+    // [host-thread & initialized]
+    template <class P>
+    void DeliverHostEvent(const HostEvent& event);
+
+    // The debug trace hook: takes printf arguments and discards them.
+    // [any-thread]
+    void Trace(const char* /*format*/, ...) const __attribute__((format(printf, 2, 3))) {}
+
+    // ---- Requests to the host (framework/Requests.h) ---------------------
+
+    // Converts `args` in order (native → dynamic → host value, positional),
+    // sends `method` `path` through hostSendRequest and classifies the
+    // response the host wrote into `response` (which the caller zero-filled
+    // and releases). Failures: 400 "Request not sent: Error converting
+    // parameters for %1 %2: %3" (the host is not called), or the host's status
+    // with "Error response for %1 %2: %3". The argument host values are
+    // destroyed before this returns.
+    // [host-thread & initialized]
+    template <class... Args>
+    Maybe<void> SendRequest(HostResponse& response, HttpMethod method, const std::string& path,
+                            const Args&... args);
+
+    // SendRequest, then the body decoded into R (void: the body is not read;
+    // BindingProperty; any bindable type, a registered record included). A
+    // streamed body is read in 4096-byte chunks, yielding to the host after a
+    // short chunk while more is to come, and parsed as JSON. The response's
+    // release function is called however the request ends.
+    // [host-thread & initialized]
+    template <class R, class... Args>
+    Maybe<R> Request(HttpMethod method, const std::string& path, const Args&... args);
+
+    // GET `path`, the body as a dynamic value.
+    // [host-thread & initialized]
+    Maybe<BindingProperty> GetResource(const std::string& path);
+
+    // ---- Service proxy (framework/ServiceProxy.cpp) ------------------------
+
+    // The key of method-based and async replies: "service.method".
+    // [any-thread]
+    static std::string ServiceProxyKey(std::string_view serviceName, std::string_view methodName);
+
+    // The handlers of "OnServiceProxyUuidEvent", "OnServiceProxyMethodEvent"
+    // and "OnServiceProxyAsyncEvent", registered by Initialize. A uuid or
+    // method reply is stored under its key (replacing an earlier one), then
+    // FulfilServiceProxyRequests runs. An async reply goes to the async
+    // handler of its key, or is dropped with an Error line.
+    // [host-thread]
+    void OnServiceProxyUuidReply(const PluginServiceProxyResponse& reply);
+    void OnServiceProxyMethodReply(const PluginServiceProxyResponse& reply);
+    void OnServiceProxyAsyncReply(const PluginServiceProxyResponse& reply);
+
+    // Hands at most one stored reply to the pending request of its key (the
+    // first such pair in the tables' order), logs "Fulfilled service proxy
+    // request: <key>" and forgets both. The request and reply are taken out
+    // of the tables before the handler runs, so a handler that throws does
+    // not stay pending. Handlers run under the service-proxy mutex.
+    // [any-thread]
+    void FulfilServiceProxyRequests();
+
+    // Registers the handler of a pending request (`key`: a uuid or
+    // "service.method") or of async replies (`key`: "service.method"),
+    // replacing an earlier one. It inserts under the service-proxy mutex, so
+    // it must not be called from inside a service-proxy handler: such a call
+    // is refused with an Error line and returns false instead of deadlocking.
+    // A pending request is not matched against replies already stored until
+    // the next reply event.
+    // [any-thread]
+    bool AddServiceProxyRequest(const std::string& key, ServiceProxyHandler handler);
+    bool AddAsyncServiceProxyHandler(const std::string& key, ServiceProxyHandler handler);
+
+    // ---- Telemetry ---------------------------------------------------------
+
+    // The module's telemetry sender; null before Initialize.
+    TelemetrySender* Telemetry() const { return telemetrySender_.get(); }
+
     // ---- Callback contexts -------------------------------------------------
 
     // The context to pass to hostSubscribe for this module's event callback.
@@ -415,6 +592,31 @@ private:
 
     void InstallPluginLogTarget();
     void ConnectServices();
+
+    // The registry typed listeners convert with: the listener layer's once
+    // connected, the module's before.
+    const BindingRegistry& ListenerRegistry() const {
+        return listenerRegistry_ != nullptr ? *listenerRegistry_ : *registry_;
+    }
+
+    // Request helpers (framework/Requests.cpp).
+    static Failure ArgumentFailure(HttpMethod method, const std::string& path,
+                                   std::string_view message);
+    Maybe<void> SendArguments(HostResponse& response, HttpMethod method, const std::string& path,
+                              const detail::RequestArguments& arguments);
+    Maybe<BindingProperty> ReadResponseBody(const HostResponse& response, HttpMethod method,
+                                            const std::string& path);
+    // The streamed body parsed as JSON; a failure carries the reader's
+    // message. Closes the stream however it ends.
+    Maybe<BindingProperty> ReadStreamedBody(const HostResponse& response);
+
+    // Whether the calling thread is inside a service-proxy handler (and so
+    // holds the service-proxy mutex).
+    bool InsideServiceProxyHandler() const;
+    // Runs `handler` with `reply`, marking the thread as inside a handler.
+    // Called with the service-proxy mutex held.
+    void CallServiceProxyHandler(const ServiceProxyHandler& handler,
+                                 const PluginServiceProxyResponse& reply);
     // One firing of the timer `name` (see StartTimer): runs `handler` when the
     // timer still has `generation`, then re-arms it.
     void FireTimer(const std::string& name, std::uint64_t generation,
@@ -429,8 +631,12 @@ private:
     PluginCallbacks callbacks_{};
     BindingApiExport apiExport_;  // points into registry_'s descriptors
     void* eventContext_ = nullptr;
+    // The thread running a service-proxy handler, if any (default id: none).
+    std::atomic<std::thread::id> serviceProxyHandlerThread_{};
 };
 
 }  // namespace Tavo::Client
 
 #include "framework/Await.h"
+#include "framework/Requests.h"
+#include "framework/Subscriptions.h"

@@ -26,6 +26,7 @@ extern "C" void IgnoreTask(void*) {}
 TEST(AppModuleHostSlots, ForwardEachSlotToItsEntryWithArgumentsUnchanged) {
     LoadedModule loaded;
     ASSERT_TRUE(loaded.Initialize());
+    loaded.host.ClearCalls();
     AppModule& module = loaded.Module();
     int marker = 0;
 
@@ -68,6 +69,7 @@ TEST(AppModuleHostSlots, CallNothingBeforeInitialize) {
 TEST(AppModuleStop, WithoutSubscriptionsMakesNoHostCall) {
     LoadedModule loaded;
     ASSERT_TRUE(loaded.Initialize());
+    loaded->Stop();  // the service-proxy subscriptions of Initialize go here
     loaded.host.ClearCalls();
     loaded->Stop();
     EXPECT_TRUE(loaded.host.Calls().empty());
@@ -85,8 +87,12 @@ TEST(AppModuleStop, UnsubscribesEverySubscriptionAndEmptiesTheTables) {
 
     loaded->Stop();
 
-    EXPECT_THAT(loaded.host.Trace(), UnorderedElementsAre("hostUnsubscribe 'OnJsonApiEvent_a'",
-                                                          "hostUnsubscribe 'OnJsonApiEvent_b'"));
+    EXPECT_THAT(loaded.host.Trace(),
+                UnorderedElementsAre("hostUnsubscribe 'OnJsonApiEvent_a'",
+                                     "hostUnsubscribe 'OnJsonApiEvent_b'",
+                                     "hostUnsubscribe 'OnServiceProxyUuidEvent'",
+                                     "hostUnsubscribe 'OnServiceProxyMethodEvent'",
+                                     "hostUnsubscribe 'OnServiceProxyAsyncEvent'"));
     for (const auto& call : loaded.host.Calls()) {
         EXPECT_EQ(call.hostContext, loaded.host.HostContext());
     }

@@ -10,6 +10,7 @@
 
 #include "binding/StaticType.h"
 #include "framework/AppModule.h"
+#include "logging/LogManager.h"
 #include "tests/framework/ModuleFixture.h"
 
 namespace {
@@ -93,6 +94,9 @@ TEST(AwaitWithoutHost, BlocksUntilAnotherThreadCompletesTheFuture) {
 using AwaitDeathTest = Await;
 
 TEST_F(AwaitDeathTest, FutureErrorsEndTheProcessWithTheFatalReport) {
+    // The plugin log target hands the report to the host; show it on standard
+    // error as well, where the death test reads it.
+    Tavo::LogManager::Attach(*Tavo::LogManager::StdErrTarget());
     EXPECT_DEATH(
         {
             std::future<int> future;

@@ -270,7 +270,14 @@ TEST(PluginInitialize, PlainAppModuleInitializesWithoutOverrides) {
     ASSERT_NE(handle, nullptr);
     EXPECT_EQ(record.callbacks->Initialize(handle, host.Connection()), 1);
     record.callbacks->Shutdown(handle);
-    EXPECT_TRUE(host.Calls().empty());
+    // Only the framework's own service-proxy subscriptions, made and undone.
+    EXPECT_THAT(host.Trace(),
+                ElementsAre("hostSubscribe 'OnServiceProxyUuidEvent' flags=1",
+                            "hostSubscribe 'OnServiceProxyMethodEvent' flags=1",
+                            "hostSubscribe 'OnServiceProxyAsyncEvent' flags=1",
+                            ::testing::StartsWith("hostUnsubscribe 'OnServiceProxy"),
+                            ::testing::StartsWith("hostUnsubscribe 'OnServiceProxy"),
+                            ::testing::StartsWith("hostUnsubscribe 'OnServiceProxy")));
 }
 
 }  // namespace
