@@ -1,9 +1,11 @@
 #pragma once
-// Shared by the request tests: a fixture whose host answers with scripted
-// responses, a counting release function and a scripted byte stream.
+// Shared by the host-service tests: an initialized module whose test host
+// answers requests as scripted, a counting release function, a scripted byte
+// stream, and events built from JSON.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -15,8 +17,7 @@
 
 namespace Tavo::Testing {
 
-// A stream the host hands out: one chunk per read, "more" cleared with the
-// last one. A read at `failAt` fails.
+// One chunk per read, "more" cleared with the last; the read at `failAt` fails.
 struct ScriptedStream {
     std::vector<std::string> chunks;
     int failAt = -1;
@@ -31,29 +32,21 @@ struct ScriptedStream {
             return 0;
         }
         const std::string& chunk = stream.chunks[static_cast<std::size_t>(index)];
-        const std::size_t copied = std::min<std::size_t>(chunk.size(), *length);
-        std::memcpy(buffer, chunk.data(), copied);
+        std::memcpy(buffer, chunk.data(), std::min<std::size_t>(chunk.size(), *length));
         *length = static_cast<std::uint32_t>(chunk.size());  // may claim more than it copied
         *more = index + 1 < static_cast<int>(stream.chunks.size()) ? 1 : 0;
         return 1;
     }
     static void Close(void* context) { ++static_cast<ScriptedStream*>(context)->closes; }
-
-    // Hands the stream to `response`.
-    void AttachTo(HostResponse& response, std::uint64_t expectedSize = 0) {
-        response.streamRead = &Read;
-        response.streamClose = &Close;
-        response.streamContext = this;
-        response.expectedSize = expectedSize;
-    }
 };
 
-class Requests : public ::testing::Test {
+class ServiceFixture : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(loaded.Initialize());
         loaded.host.ClearCalls();
         releases = 0;
+        AnswerWithError("not found", 404);  // until a test says otherwise
     }
 
     // The host answers with `body` (JSON) and a release function that frees it.
@@ -64,15 +57,16 @@ protected:
             response.release = &ReleaseBody;
         });
     }
-    // The host answers with `stream`.
     void AnswerWithStream(ScriptedStream& stream, std::uint64_t expectedSize = 0) {
         loaded.host.SetRequestHandler(
             [&stream, expectedSize](HostResponse& response, const HostRequest&) {
-                stream.AttachTo(response, expectedSize);
+                response.streamRead = &ScriptedStream::Read;
+                response.streamClose = &ScriptedStream::Close;
+                response.streamContext = &stream;
+                response.expectedSize = expectedSize;
                 response.release = &ReleaseBody;
             });
     }
-    // The host answers with an error.
     void AnswerWithError(const char* text, std::int32_t status) {
         loaded.host.SetRequestHandler([text, status](HostResponse& response, const HostRequest&) {
             response.error = text;
@@ -81,12 +75,17 @@ protected:
             response.release = &ReleaseBody;
         });
     }
-
     static void ReleaseBody(HostResponse* response) {
         HostValue body = response->body;
         ResetHostValue(body);
         response->body = body;
         ++releases;
+    }
+
+    // Delivers the JSON document `payload` to the subscriber of `eventName`.
+    void Deliver(const char* eventName, const std::string& payload) {
+        const OwnedHostValue value(payload.c_str());
+        ASSERT_TRUE(loaded.host.Deliver(eventName, value.Get())) << eventName;
     }
 
     static inline int releases = 0;
