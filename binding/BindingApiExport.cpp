@@ -1,5 +1,10 @@
 #include "binding/BindingApiExport.h"
 
+#include <cstring>
+#include <string>
+
+#include "platform/MemoryAccounting.h"
+
 namespace Tavo {
 
 namespace {
@@ -25,6 +30,92 @@ void Link(Entry* first, std::size_t count) {
     if (count != 0) {
         first[count - 1].next = nullptr;
     }
+}
+
+}  // namespace
+
+void BindingApiExport::FreeText::operator()(char* text) const {
+    Memory::Free(text);
+}
+
+const char* BindingApiExport::KeepText(std::string_view text) {
+    auto* copy = static_cast<char*>(Memory::Allocate(text.size() + 1));
+    if (copy == nullptr) {
+        return "";
+    }
+    std::unique_ptr<char, FreeText> owned(copy);
+    if (!text.empty()) {
+        std::memcpy(copy, text.data(), text.size());
+    }
+    copy[text.size()] = '\0';
+    texts_.push_back(std::move(owned));
+    return copy;
+}
+
+const ApiExportFunctionRecord* BindingApiExport::FindFunctionRecord(std::string_view name) const {
+    for (const ApiExportFunctionRecord& record : functionRecords_) {
+        if (std::string_view(record.name) == name) {
+            return &record;
+        }
+    }
+    return nullptr;
+}
+
+namespace {
+
+// Function records and their argument records, texts copied for the host.
+void BuildFunctionRecords(BindingApiExport& result,
+                          const std::vector<const BindingFunctionDescriptor*>& functions,
+                          std::vector<ApiExportFunctionRecord>& records,
+                          std::vector<ApiExportArgumentEntry>& arguments,
+                          std::vector<const char*>& tags) {
+    std::size_t argumentCount = 0;
+    std::size_t tagCount = 0;
+    for (const BindingFunctionDescriptor* function : functions) {
+        argumentCount += function->arguments.size();
+        tagCount += function->tags.size();
+    }
+    records.reserve(functions.size());
+    arguments.reserve(argumentCount);
+    tags.reserve(tagCount);
+    for (const BindingFunctionDescriptor* function : functions) {
+        ApiExportFunctionRecord record{};
+        record.name = result.KeepText(function->name);
+        record.nameSpace = result.KeepText(function->nameSpace);
+        if (!function->arguments.empty()) {
+            const std::size_t first = arguments.size();
+            for (const BindingFunctionArgument& argument : function->arguments) {
+                ApiExportArgumentEntry entry{};
+                entry.name = result.KeepText(argument.name);
+                entry.description = result.KeepText(argument.description);
+                entry.kind = static_cast<std::uint32_t>(argument.typeInfo.kind);
+                entry.elementKind = static_cast<std::uint32_t>(argument.typeInfo.elementKind);
+                entry.typeName = result.KeepText(ReferencedName(argument.typeInfo));
+                entry.optional = argument.optional ? 1 : 0;
+                arguments.push_back(entry);
+            }
+            Link(&arguments[first], function->arguments.size());
+            record.arguments = &arguments[first];
+        }
+        record.argumentCount = static_cast<std::uint32_t>(function->arguments.size());
+        record.returnKind = static_cast<std::uint32_t>(function->resultTypeInfo.kind);
+        record.returnElementKind = static_cast<std::uint32_t>(function->resultTypeInfo.elementKind);
+        record.returnTypeName = result.KeepText(ReferencedName(function->resultTypeInfo));
+        record.description = result.KeepText(function->description);
+        record.help = result.KeepText(function->help);
+        record.threadSafe = function->threadSafe ? 1 : 0;
+        record.asyncResultName = result.KeepText(function->asyncResultName);
+        if (!function->tags.empty()) {
+            const std::size_t first = tags.size();
+            for (const std::string& tag : function->tags) {
+                tags.push_back(result.KeepText(tag));
+            }
+            record.tags = &tags[first];
+        }
+        record.tagCount = static_cast<std::uint32_t>(function->tags.size());
+        records.push_back(record);
+    }
+    Link(records.data(), records.size());
 }
 
 }  // namespace
@@ -117,12 +208,16 @@ BindingApiExport BuildApiExport(const BindingRegistry& registry) {
     }
     Link(result.events_.data(), result.events_.size());
 
+    BuildFunctionRecords(result, registry.Functions(), result.functionRecords_, result.arguments_,
+                         result.functionTags_);
+
     result.block_.functions = nullptr;
     result.block_.functionCount = 0;
     result.block_.types = result.types_.empty() ? nullptr : result.types_.data();
     result.block_.typeCount = static_cast<std::uint32_t>(result.types_.size());
     result.block_.events = result.events_.empty() ? nullptr : result.events_.data();
     result.block_.eventCount = static_cast<std::uint32_t>(result.events_.size());
+    registry.ExportFunctions(result);
     return result;
 }
 

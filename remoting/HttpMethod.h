@@ -74,9 +74,15 @@ ContentFormat ArgumentValueFormat(std::string_view contentType);
 namespace HttpBaseTransport {
 
 struct Request {
-    std::uintptr_t context = 0;       // the host's request context word
-    std::uintptr_t functionWord = 0;  // copied from the matched function's record
-    std::int64_t receivedTicks = 0;   // system clock ticks when the call arrived
+    // Marks the record for the binding layer: a function parameter of this
+    // type (or of RemotingRequest) receives the record, not an argument.
+    static constexpr bool kBindingRequestRecord = true;
+
+    std::uintptr_t context = 0;  // the host's request context word
+    // Identifies the matched function: the FNV-1a-32 hash of its name, as
+    // its export records carry the name.
+    std::uintptr_t functionWord = 0;
+    std::int64_t receivedTicks = 0;  // system clock ticks when the call arrived
     HttpMethod method = HttpMethod::None;
     std::string methodName;  // only for HttpMethod::Named
     std::string path;

@@ -1,0 +1,230 @@
+// std::regex is only the reference the matcher is compared with here. GCC 12
+// warns, wrongly, about its own internals at -O1 (the asan build).
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+#include "remoting/RemotingRoute.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "binding/BindingRegistry.h"
+#include "remoting/HttpMethod.h"
+
+namespace Tavo {
+namespace {
+
+std::vector<std::string> Captures(const UrlTemplate& compiled, std::string_view path,
+                                  bool* matched = nullptr) {
+    std::vector<std::string_view> views;
+    const bool ok = compiled.Match(path, views);
+    if (matched != nullptr) {
+        *matched = ok;
+    }
+    return {views.begin(), views.end()};
+}
+
+TEST(UrlTemplate, TranslatesPlaceholdersAndEscapesEverySpecialCharacter) {
+    struct Row {
+        const char* text;
+        const char* pattern;
+        std::vector<std::string> names;
+    };
+    const Row rows[] = {
+        {"/items/{id}/parts/{+rest}", "/items/([^/]*)/parts/(.*)", {"id", "rest"}},
+        {"/doc{#frag}", "/doc#(.*)", {"frag"}},
+        {"/a.b", "/a\\.b", {}},
+        {"^$.*+?()[]|\\", "\\^\\$\\.\\*\\+\\?\\(\\)\\[\\]\\|\\\\", {}},
+        // The operator is only the first character inside the braces.
+        {"/{a+b}/{+c#}", "/([^/]*)/(.*)", {"a+b", "c#"}},
+        {"/{}", "/([^/]*)", {""}},
+        // An unclosed brace is literal text.
+        {"/x/{id", "/x/{id", {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.text);
+        const UrlTemplate compiled(row.text);
+        EXPECT_EQ(compiled.Pattern(), row.pattern);
+        EXPECT_EQ(compiled.Names(), row.names);
+        EXPECT_EQ(compiled.IsLiteral(), row.names.empty());
+    }
+}
+
+TEST(UrlTemplate, MatchesWholePathsOnly) {
+    struct Row {
+        const char* text;
+        const char* path;
+        bool matches;
+        std::vector<std::string> captures;
+    };
+    const Row rows[] = {
+        {"/items/{id}/parts/{+rest}", "/items/7/parts/a/b", true, {"7", "a/b"}},
+        {"/items/{id}/parts/{+rest}", "/items/7", false, {}},
+        {"/items/{id}", "/items/7/extra", false, {}},
+        {"/items/{id}", "/items/", true, {""}},
+        {"/a.b", "/a.b", true, {}},
+        {"/a.b", "/axb", false, {}},
+        {"/doc{#frag}", "/doc#top/x", true, {"top/x"}},
+        {"/doc{#frag}", "/doc", false, {}},
+        // Earlier placeholders take as much as the rest allows.
+        {"/{+a}/{+b}", "/x/y/z", true, {"x/y", "z"}},
+        {"/{a}{b}", "/xy", true, {"xy", ""}},
+        {"/{+a}.{b}", "/v1.2/f.txt", true, {"v1.2/f", "txt"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.text) + " ~ " + row.path);
+        bool matched = false;
+        const std::vector<std::string> captures =
+            Captures(UrlTemplate(row.text), row.path, &matched);
+        EXPECT_EQ(matched, row.matches);
+        EXPECT_EQ(captures, row.captures);
+    }
+}
+
+// The matcher stands in for a regular-expression engine: on every pair below
+// it must agree with std::regex on the translated pattern, captures included.
+TEST(UrlTemplate, AgreesWithARegularExpressionEngine) {
+    const char* templates[] = {"/{a}",        "/{+a}",           "/{a}/{+b}", "/{+a}/{b}",
+                               "/{+a}/{+b}",  "/x{#f}",          "/{a}.{b}",  "/{+a}.{+b}",
+                               "/{a}{b}/{c}", "/p.{a}+(q)/{+b}", "{+a}#{b}"};
+    const char* paths[] = {"",         "/",        "/x",       "/x/",    "/x/y", "/x/y/z",
+                           "/a.b",     "/a.b/c.d", "/x#f",     "/x#f/g", "//",   "/p.v+(q)/w",
+                           "/p.v+(q)", "a#b",      "/x/y#z/w", "/.../.."};
+    for (const char* text : templates) {
+        const UrlTemplate compiled(text);
+        const std::regex regex(compiled.Pattern());
+        for (const char* path : paths) {
+            SCOPED_TRACE(std::string(text) + " ~ " + path);
+            std::cmatch expected;
+            const bool regexMatched = std::regex_match(path, expected, regex);
+            bool matched = false;
+            const std::vector<std::string> captures = Captures(compiled, path, &matched);
+            ASSERT_EQ(matched, regexMatched);
+            if (!matched) {
+                continue;
+            }
+            ASSERT_EQ(captures.size() + 1, expected.size());
+            for (std::size_t i = 0; i < captures.size(); ++i) {
+                EXPECT_EQ(captures[i], expected[i + 1].str());
+            }
+        }
+    }
+}
+
+TEST(UrlTemplate, MatchesAHundredKibibytePathWithoutRecursion) {
+    const std::string tail(100 * 1024, 'a');
+    bool matched = false;
+    const auto captures = Captures(UrlTemplate("/files/{+path}"), "/files/" + tail, &matched);
+    ASSERT_TRUE(matched);
+    EXPECT_EQ(captures.front().size(), tail.size());
+    // A long segment that fails only at its very end.
+    EXPECT_TRUE(Captures(UrlTemplate("/s/{a}.{b}"), "/s/" + tail + "/", &matched).empty());
+    EXPECT_FALSE(matched);
+}
+
+TEST(UrlDecode, DecodesPlusAndPercentEscapes) {
+    struct Row {
+        const char* text;
+        std::string decoded;
+    };
+    const Row rows[] = {
+        {"%41", "A"},
+        {"a+b", "a b"},
+        {"%2f%2F", "//"},
+        {"%zz", "%zz"},
+        {"%4", "4"},
+        {"x%", "x"},
+        {"%00", std::string(1, '\0')},
+        {"%e2%82%ac", "\xe2\x82\xac"},
+        {"100%25", "100%"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.text);
+        EXPECT_EQ(UrlDecode(row.text), row.decoded);
+    }
+}
+
+std::unique_ptr<BindingFunctionDescriptor> Function(std::string name, std::uint32_t method,
+                                                    std::string path, std::uint8_t flags = 0,
+                                                    std::string methodName = {}) {
+    auto function = std::make_unique<BindingFunctionDescriptor>();
+    function->name = std::move(name);
+    function->method = method;
+    function->urlTemplate = std::move(path);
+    function->routeFlags = flags;
+    function->methodName = std::move(methodName);
+    return function;
+}
+
+const char* Chosen(std::span<const RemotingRoute* const> routes, HttpMethod method,
+                   std::string_view path, std::string_view methodName = {}) {
+    const RouteMatch match =
+        SelectRoute(routes, static_cast<std::uint32_t>(method), methodName, path);
+    return match.route == nullptr ? "none" : match.route->function->name.c_str();
+}
+
+TEST(SelectRoute, TheMoreLiteralRouteWinsWhateverTheOrder) {
+    const auto pattern = Function("pattern", 2, "/x/{id}");
+    const auto literal = Function("literal", 2, "/x/special");
+    const auto shorter = Function("shorter", 2, "/x/s{rest}");
+    const RemotingRoute a(*pattern), b(*literal), c(*shorter);
+    const std::vector<const RemotingRoute*> orders[] = {{&a, &b, &c}, {&b, &a, &c}, {&c, &a, &b}};
+    for (const auto& routes : orders) {
+        EXPECT_STREQ(Chosen(routes, HttpMethod::Get, "/x/special"), "literal");
+        EXPECT_STREQ(Chosen(routes, HttpMethod::Get, "/x/other"), "pattern");
+        EXPECT_STREQ(Chosen(routes, HttpMethod::Get, "/x/sun"), "shorter");
+    }
+    // Equal lengths: the earlier route stays.
+    const auto other = Function("other", 2, "/x/{name}");
+    const RemotingRoute d(*other);
+    const std::vector<const RemotingRoute*> tie{&d, &a};
+    EXPECT_STREQ(Chosen(tie, HttpMethod::Get, "/x/7"), "other");
+}
+
+TEST(SelectRoute, MethodsMustAgree) {
+    const auto any = Function("any", 0, "/any");
+    const auto post = Function("post", 6, "/post");
+    const auto named = Function("named", 8, "/named", 0, "PURGE");
+    const auto getOnly = Function("getOnly", 0, "/read", kBindingRouteGetOnly);
+    const RemotingRoute r1(*any), r2(*post), r3(*named), r4(*getOnly);
+    const std::vector<const RemotingRoute*> routes{&r1, &r2, &r3, &r4};
+    struct Row {
+        HttpMethod method;
+        const char* methodName;
+        const char* path;
+        const char* chosen;
+    };
+    const Row rows[] = {
+        {HttpMethod::Delete, "", "/any", "any"},
+        {HttpMethod::Post, "", "/post", "post"},
+        {HttpMethod::Put, "", "/post", "none"},
+        {HttpMethod::Named, "PURGE", "/named", "named"},
+        {HttpMethod::Named, "purge", "/named", "none"},
+        {HttpMethod::Get, "", "/named", "none"},
+        {HttpMethod::Get, "", "/read", "getOnly"},
+        {HttpMethod::Head, "", "/read", "getOnly"},
+        {HttpMethod::Post, "", "/read", "none"},
+        {HttpMethod::Get, "", "/nowhere", "none"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(MethodName(row.method)) + row.methodName + " " + row.path);
+        EXPECT_STREQ(Chosen(routes, row.method, row.path, row.methodName), row.chosen);
+    }
+}
+
+TEST(SelectRoute, StoresDecodedParametersUnderTheirNames) {
+    const auto function = Function("f", 0, "/{id}/{id}/{name}");
+    const RemotingRoute route(*function);
+    const std::vector<const RemotingRoute*> routes{&route};
+    const RouteMatch match = SelectRoute(routes, 2, {}, "/1/%41/a+b");
+    ASSERT_NE(match.route, nullptr);
+    EXPECT_EQ(match.captureCount, 3u);
+    const std::map<std::string, std::string> expected{{"id", "A"}, {"name", "a b"}};
+    EXPECT_EQ(match.parameters, expected);
+}
+
+}  // namespace
+}  // namespace Tavo
