@@ -19,6 +19,7 @@
 #include "formats/JsonWriter.h"
 #include "host/HostCommand.h"
 #include "host/PluginLoader.h"
+#include "remoting/HttpMethod.h"
 
 namespace Tavo::Host {
 
@@ -119,16 +120,82 @@ BindingProperty DescribeEvent(const ApiExportEventEntry& event) {
     return out;
 }
 
-// The exported functions: name, route and method for now. The remoting
-// dispatcher's full records (arguments, result, locations) belong here too.
-BindingProperty DescribeFunction(const ApiExportFunctionEntry& entry) {
+const char* LocationName(std::uint32_t location) {
+    switch (location) {
+        case 0:
+            return "any";
+        case 1:
+            return "query";
+        case 2:
+            return "path";
+        case 4:
+            return "header";
+        case 5:
+            return "body";
+        default:
+            return "unknown";
+    }
+}
+
+void DescribeValueType(BindingProperty& out, std::uint32_t kind, std::uint32_t elementKind,
+                       const char* typeName) {
+    out.Field("kind").SetUnsigned(kind);
+    out.Field("kindName").SetString(KindName(kind));
+    out.Field("elementKind").SetUnsigned(elementKind);
+    out.Field("elementKindName").SetString(KindName(elementKind));
+    out.Field("typeName").SetString(Text(typeName));
+}
+
+// An exported function: its record (arguments, result, help) and its route
+// (method, path template and placeholders, argument locations). The argument
+// records and the location entries are walked side by side.
+BindingProperty DescribeFunction(const ApiExportFunctionEntry& entry, BindingProperty& warnings) {
     BindingProperty out;
+    // Packed records: every member is read by value.
     const ApiExportFunctionRecord& record = entry.function;
-    out.Field("name").SetString(Text(record.name));
+    const std::string name = Text(record.name);
+    out.Field("name").SetString(name);
     out.Field("nameSpace").SetString(Text(record.nameSpace));
     out.Field("description").SetString(Text(record.description));
+    out.Field("help").SetString(Text(record.help));
+    out.Field("threadSafe").SetBool(record.threadSafe != 0);
+    out.Field("async").SetString(Text(record.asyncResultName));
+    AddTags(out.Field("tags"), record.tags, record.tagCount);
+    const std::uint32_t method = entry.method;
+    out.Field("method").SetUnsigned(method);
+    out.Field("methodName")
+        .SetString(method == 8 ? std::string(Text(entry.methodName))
+                               : std::string(MethodName(method)));
     out.Field("path").SetString(Text(entry.pathTemplate));
-    out.Field("method").SetUnsigned(std::uint32_t{entry.method});
+    out.Field("getOnly").SetBool((entry.routeFlags & 1u) != 0);
+    BindingProperty& placeholders = out.Field("placeholders");
+    placeholders.MakeCollection();
+    const ApiExportTextListEntry* lists = entry.textLists;
+    if (lists != nullptr) {
+        const char* const* texts = lists->texts;
+        const std::uint32_t count = lists->count;
+        for (std::uint32_t i = 0; texts != nullptr && i < count && i < kMaxEntries; ++i) {
+            placeholders.Append().SetString(Text(texts[i]));
+        }
+    }
+    DescribeValueType(out.Field("returns"), record.returnKind, record.returnElementKind,
+                      record.returnTypeName);
+
+    BindingProperty& arguments = out.Field("arguments");
+    arguments.MakeCollection();
+    const ApiExportArgumentLocationEntry* location = entry.locations;
+    Walk(record.arguments, record.argumentCount, (name + " arguments").c_str(), warnings,
+         [&](const ApiExportArgumentEntry& argument) {
+             BindingProperty& described = arguments.Append();
+             described.Field("name").SetString(Text(argument.name));
+             described.Field("description").SetString(Text(argument.description));
+             DescribeValueType(described, argument.kind, argument.elementKind, argument.typeName);
+             described.Field("optional").SetBool(argument.optional != 0);
+             const std::uint32_t code = location != nullptr ? location->location : 0;
+             described.Field("location").SetUnsigned(code);
+             described.Field("locationName").SetString(LocationName(code));
+             location = location != nullptr ? location->next : nullptr;
+         });
     return out;
 }
 
@@ -164,7 +231,7 @@ BindingProperty DescribeExport(const PluginLibrary& plugin, const PluginApiVersi
              block->functions != nullptr ? &block->functions->function : nullptr;
          record != nullptr && walked < kMaxEntries; record = record->next, ++walked) {
         functions.Append() =
-            DescribeFunction(*reinterpret_cast<const ApiExportFunctionEntry*>(record));
+            DescribeFunction(*reinterpret_cast<const ApiExportFunctionEntry*>(record), warnings);
     }
     if (walked != block->functionCount) {
         warnings.Append().SetString("functions: " + std::to_string(block->functionCount) +
@@ -264,8 +331,37 @@ std::string RenderText(const BindingProperty& description) {
     const BindingProperty& functions = description.Find("functions");
     text += "\nFunctions (" + std::to_string(functions.Size()) + ")\n";
     for (const BindingProperty& function : functions.Elements()) {
+        const std::string method(function.Find("methodName").GetString());
         text += "  " + std::string(function.Find("name").GetString()) + "  " +
-                std::string(function.Find("path").GetString()) + "\n";
+                (method.empty() ? std::string("any") : method) + " " +
+                std::string(function.Find("path").GetString());
+        if (function.Find("getOnly").GetBool()) {
+            text += "  (GET and HEAD only)";
+        }
+        const BindingProperty& returns = function.Find("returns");
+        if (returns.Find("kind").GetUnsigned() != 0) {
+            text += "  returns " + FieldTypeText(returns);
+        }
+        if (!function.Find("nameSpace").GetString().empty()) {
+            text += "  namespace " + std::string(function.Find("nameSpace").GetString());
+        }
+        if (function.Find("threadSafe").GetBool()) {
+            text += "  thread-safe";
+        }
+        text += TagsText(function.Find("tags")) + "\n";
+        if (!function.Find("description").GetString().empty()) {
+            text += "      " + std::string(function.Find("description").GetString()) + "\n";
+        }
+        for (const BindingProperty& argument : function.Find("arguments").Elements()) {
+            text += "      " + Pad(std::string(argument.Find("name").GetString()), 14) + " " +
+                    Pad(FieldTypeText(argument), 36) + " from " +
+                    std::string(argument.Find("locationName").GetString());
+            text += argument.Find("optional").GetBool() ? "  optional" : "";
+            if (!argument.Find("description").GetString().empty()) {
+                text += "  " + std::string(argument.Find("description").GetString());
+            }
+            text += "\n";
+        }
     }
 
     const BindingProperty& warnings = description.Find("warnings");

@@ -38,12 +38,14 @@ using HostCommandFactory = RegisteredCommand (*)(CLI::App& app);
 RegisteredCommand AddRunCommand(CLI::App& app);
 RegisteredCommand AddDescribeCommand(CLI::App& app);
 RegisteredCommand AddConvertCommand(CLI::App& app);
+RegisteredCommand AddCallCommand(CLI::App& app);
 
 // In the order `ulm-host --help` lists them.
 inline constexpr HostCommandFactory kHostCommands[] = {
     &AddRunCommand,
     &AddDescribeCommand,
     &AddConvertCommand,
+    &AddCallCommand,
 };
 
 // The heartbeat plugin built beside this ulm-host: the library at

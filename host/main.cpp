@@ -18,7 +18,8 @@ int Main(int argc, char** argv) {
     using namespace Tavo::Host;
     CLI::App app(
         "Development host for backend plugins: runs a plugin through scenarios in "
-        "virtual time, describes what it exports, and converts documents between the "
+        "virtual time, describes what it exports, calls its exported functions and "
+        "converts documents between the "
         "formats plugins read and write.",
         "ulm-host");
     app.require_subcommand(1);
