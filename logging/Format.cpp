@@ -11,7 +11,7 @@
 namespace Tavo {
 namespace {
 
-// A specification that reaches this many characters is not a conversion.
+// A directive that reaches this many characters is not a conversion.
 constexpr std::size_t kSpecLimit = 60;
 
 // Why: a width or precision only changes what lies within the buffer or a
@@ -49,7 +49,7 @@ std::size_t AppendNumber(char* out, std::int64_t value) {
     return count;
 }
 
-// Builds the printf specification for `context` with the given conversion
+// Builds the printf directive for `context` with the given conversion
 // and length modifier, widths and precisions cut to the field ceiling.
 // `spec` holds at least 96 bytes.
 void BuildSpec(const FormatContext& context, char conversion, const char* modifier,
@@ -236,14 +236,14 @@ std::size_t RenderFailure(FormatContext& context, const Failure& failure) {
 
 namespace {
 
-// One conversion specification being read from the format. Parsing fails
-// (and formatting stops) when the collected specification reaches the limit.
+// One conversion directive being read from the format. Parsing fails
+// (and formatting stops) when the collected directive reaches the limit.
 class SpecParser {
 public:
     SpecParser(const char* at, std::size_t count, std::size_t& sequential)
         : p_(at), count_(count), sequential_(sequential) {}
 
-    // Parses the specification starting at the '%' under `p_`. Returns false
+    // Parses the directive starting at the '%' under `p_`. Returns false
     // when it is too long. Afterwards Rest() is the format after it.
     bool Parse(FormatContext& context) {
         Append(*p_++);  // '%'

@@ -4,7 +4,7 @@
 // A format holds numbered placeholders "%1".."%N" (rendered by the argument
 // type's default conversion) and printf conversions, positional ("%2$08x") or
 // sequential ("%s"); each conversion is rendered by vsnprintf with one value
-// after its specification has been fixed up for the argument's type. The
+// after its directive has been fixed up for the argument's type. The
 // formatter never fails: whatever cannot be formatted ends the output there.
 // No heap allocation happens while formatting; `Format` allocates only the
 // returned text. Thread-safe: no state is kept between calls.
@@ -15,7 +15,7 @@
 // The length modifier handed to vsnprintf always matches the value passed, so
 // a format can never make it read the wrong size: 64-bit integers print whole
 // ("ll"), "h"/"hh" keep printf's narrowing, "%c" takes an int, doubles and
-// texts take none. A specification cut off by the end of the format gets the
+// texts take none. A directive cut off by the end of the format gets the
 // default conversion appended. Widths and precisions are cut to the capacity
 // plus 1100, which keeps a hostile `*` value from padding for seconds.
 //

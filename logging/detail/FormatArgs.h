@@ -15,7 +15,7 @@
 
 namespace Tavo {
 
-// Flag characters of a conversion specification, as bits of FormatContext::flags.
+// Flag characters of a conversion directive, as bits of FormatContext::flags.
 enum FormatFlag : unsigned {
     kFormatLeft = 0x01,       // '-'
     kFormatPlus = 0x02,       // '+'
@@ -25,13 +25,13 @@ enum FormatFlag : unsigned {
 };
 
 // One conversion, parsed by the core and handed to the argument type's render
-// operation, which fixes the specification up for its type and writes the
+// operation, which fixes the directive up for its type and writes the
 // value. Lives on the core's stack for the duration of one render call.
 struct FormatContext {
     char* out = nullptr;         // where this conversion writes
     std::size_t written = 0;     // characters already in the buffer before `out`
     std::size_t spaceLeft = 0;   // bytes from `out` to the buffer's end (>= 1, NUL included)
-    const char* spec = nullptr;  // the specification as collected, NUL-terminated
+    const char* spec = nullptr;  // the directive as collected, NUL-terminated
     std::size_t specLength = 0;  // < 60
     // Parsed parts of `spec`. `bare` is the "%N" placeholder (or a lone "%"):
     // the type's default conversion with its own length modifier.

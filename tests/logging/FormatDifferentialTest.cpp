@@ -1,5 +1,5 @@
 // printf conversions through FormatInto must print exactly what snprintf prints
-// for the same specification after the type fix-up: a conversion outside the
+// for the same directive after the type fix-up: a conversion outside the
 // type's allowed set becomes its default, and the length modifier is the one
 // that matches the value handed over ("ll" for 64-bit integers, "h"/"hh"
 // kept for integers, none for "%c", doubles and texts).
@@ -57,7 +57,7 @@ struct TypeRules {
     bool wide;  // a 64-bit integer
 };
 
-// The fixed-up specification, written from the rules independently of the
+// The fixed-up directive, written from the rules independently of the
 // formatter, with '*' kept for snprintf to take from its arguments.
 std::string FixedUp(const Spec& spec, const TypeRules& rules, char& conversion) {
     conversion =
@@ -73,7 +73,7 @@ std::string FixedUp(const Spec& spec, const TypeRules& rules, char& conversion) 
     return "%" + spec.flags + spec.width + spec.precision + modifier + conversion;
 }
 
-// snprintf with the star values the specification asks for, then the value.
+// snprintf with the star values the directive asks for, then the value.
 template <class V>
 std::string Reference(const std::string& spec, bool widthStar, int width, bool precisionStar,
                       int precision, V value, std::size_t capacity) {

@@ -1,4 +1,4 @@
-// Where formatting stops: missing arguments, over-long specifications, `*`
+// Where formatting stops: missing arguments, over-long directives, `*`
 // values that are not integers, and the buffer's capacity.
 
 #include <gtest/gtest.h>
@@ -33,7 +33,7 @@ TEST(FormatLimits, StopsWhereAnArgumentIsMissing) {
     }
 }
 
-TEST(FormatLimits, SpecificationOfSixtyCharactersStops) {
+TEST(FormatLimits, DirectiveOfSixtyCharactersStops) {
     // "%" + 58 flags + "d" is 60 characters: not a conversion.
     const std::string sixty = "<%" + std::string(58, '-') + "d>";
     EXPECT_EQ(Format(sixty.c_str(), 1), "<");
