@@ -1,12 +1,12 @@
 #pragma once
-// Captures the log records of a test:
+// Captures every log record, of any level and group, while it lives:
 //
-//   Tavo::Testing::LogCapture log;        // attached from here on, every level and group
+//   Tavo::Testing::LogCapture log;
 //   ... code that logs ...
 //   EXPECT_TRUE(log.Contains(Tavo::LogLevel::Warn, "Couldn't find timer named T"));
 //
 // Holds its own reference on the log manager, so the manager (and this target)
-// survive modules being destroyed meanwhile. Detached when destroyed.
+// survive modules destroyed meanwhile.
 
 #include <cstdint>
 #include <mutex>
@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "logging/LogManager.h"
 #include "logging/LogTarget.h"
 
 namespace Tavo::Testing {
@@ -26,18 +27,48 @@ public:
         std::string message;
     };
 
-    LogCapture();
-    ~LogCapture() override;
+    LogCapture() {
+        LogManager::AddReference();
+        savedMinimum_ = LogManager::MinimumLevel();
+        LogManager::SetMinimumLevel(LogLevel::Okay);
+        Configure(LogTargetSettings{LogLevel::Okay, 0, 0, "#M"});
+    }
+    ~LogCapture() override {
+        Detach();
+        LogManager::SetMinimumLevel(savedMinimum_);
+        LogManager::Release();
+    }
 
     const char* Name() const override { return "LogCapture"; }
-    bool Write(const LogRecord& record) override;
+    bool Write(const LogRecord& record) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        lines_.push_back(Line{record.level, record.groups, record.message});
+        return true;
+    }
 
-    std::vector<Line> Lines() const;
+    std::vector<Line> Lines() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return lines_;
+    }
     // Whether a record with exactly this level and message was captured.
-    bool Contains(LogLevel level, std::string_view message) const;
+    bool Contains(LogLevel level, std::string_view message) const {
+        for (const Line& line : Lines()) {
+            if (line.level == level && line.message == message) {
+                return true;
+            }
+        }
+        return false;
+    }
     // The messages that contain `part`.
-    std::vector<std::string> Matching(std::string_view part) const;
-    void Clear();
+    std::vector<std::string> Matching(std::string_view part) const {
+        std::vector<std::string> found;
+        for (const Line& line : Lines()) {
+            if (line.message.find(part) != std::string::npos) {
+                found.push_back(line.message);
+            }
+        }
+        return found;
+    }
 
 private:
     mutable std::mutex mutex_;

@@ -7,20 +7,16 @@
 #include <string>
 #include <vector>
 
-#include "tests/framework/ServiceFixture.h"
+#include "tests/framework/ModuleFixture.h"
 
 namespace {
 
-using Tavo::BindingProperty;
-using Tavo::Client::AppModule;
-using Tavo::Client::PluginResourceEvent;
-using Tavo::Client::PluginResourceEventType;
-using Tavo::Client::ResourceUpdate;
-using Tavo::Testing::HostEntry;
-using Probe = Tavo::Testing::ProbeModule::ProbeRecord;
+using namespace Tavo;
+using namespace Tavo::Client;
+using Probe = Testing::ProbeModule::ProbeRecord;
+using Subscriptions = Testing::ServiceFixture;
 using ::testing::ElementsAre;
-
-using Subscriptions = Tavo::Testing::ServiceFixture;
+using ::testing::Pair;
 
 constexpr const char* kSessionEvent = "OnJsonApiEvent_vex-login_v1_session";
 constexpr const char* kSession = "/vex-login/v1/session";
@@ -94,7 +90,7 @@ TEST_F(Subscriptions, ListenersOnOneEventShareOneHostSubscription) {
 
     loaded->Unsubscribe(kSession);  // unmatched: -1, not clamped
     loaded->Subscribe(kSession);    // back to 0: the host is not asked
-    EXPECT_EQ(loaded.host.CountOf(HostEntry::Subscribe), 1u);
+    EXPECT_EQ(loaded.host.CountOf(Testing::HostEntry::Subscribe), 1u);
 }
 
 TEST_F(Subscriptions, EventsReachTheExactListenerAndEveryMatchingPattern) {
@@ -118,69 +114,52 @@ TEST_F(Subscriptions, EventsReachTheExactListenerAndEveryMatchingPattern) {
     EXPECT_THAT(seen, ElementsAre("/vex-foo/v1/items/* got /vex-foo/v1/items/8"));
 }
 
-TEST_F(Subscriptions, ExactListenerGetsTheCurrentValueAsCreateBeforeAddReturns) {
+TEST_F(Subscriptions, TypedListenerGetsTheCurrentValueAsCreateThenUpdatesAndDeletes) {
     AnswerWith(R"({"count": 5})");
-    std::vector<ResourceUpdate<Probe>> updates;
-    loaded->AddResourceListener<Probe>(
-        kSession, [&updates](const ResourceUpdate<Probe>& update) { updates.push_back(update); });
-    ASSERT_EQ(updates.size(), 1u);
-    EXPECT_EQ(updates[0].uri, kSession);
-    EXPECT_EQ(updates[0].eventType, PluginResourceEventType::Create);
-    EXPECT_EQ(updates[0].data.count, 5);
+    std::vector<std::pair<PluginResourceEventType, int>> updates;
+    loaded->AddResourceListener<Probe>(kSession, [&updates](const ResourceUpdate<Probe>& update) {
+        EXPECT_EQ(update.uri, kSession);
+        updates.emplace_back(update.eventType, update.data.count);
+    });
+    // The initial Create arrived before AddResourceListener returned.
+    EXPECT_THAT(updates, ElementsAre(Pair(PluginResourceEventType::Create, 5)));
     EXPECT_THAT(loaded.host.Trace(),
                 ElementsAre(std::string("hostSubscribe '") + kSessionEvent + "' flags=0",
                             "hostSendRequest 2 '/vex-login/v1/session' args=0"));
-}
-
-TEST_F(Subscriptions, UpdatesConvertAndDeleteArrivesWithADefaultValue) {
-    std::vector<ResourceUpdate<Probe>> updates;
-    loaded->AddResourceListener<Probe>(
-        kSession, [&updates](const ResourceUpdate<Probe>& update) { updates.push_back(update); });
     Deliver(kSessionEvent, Event(kSession, "Update", R"({"count": 9})"));
     // Data that does not convert is dropped for an update, never read for a Delete.
     Deliver(kSessionEvent, Event(kSession, "Update", R"({"count": "many"})"));
     Deliver(kSessionEvent, Event(kSession, "Delete", R"({"count": "many"})"));
     Deliver(kSessionEvent, R"({"eventType": "Sometimes"})");  // not a resource event
-    ASSERT_EQ(updates.size(), 2u);
-    EXPECT_EQ(updates[0].eventType, PluginResourceEventType::Update);
-    EXPECT_EQ(updates[0].data.count, 9);
-    EXPECT_EQ(updates[1].eventType, PluginResourceEventType::Delete);
-    EXPECT_EQ(updates[1].data.count, 0);
+    EXPECT_THAT(updates, ElementsAre(Pair(PluginResourceEventType::Create, 5),
+                                     Pair(PluginResourceEventType::Update, 9),
+                                     Pair(PluginResourceEventType::Delete, 0)));
 }
 
 // The cases below are about lifetime: run them under AddressSanitizer.
 
-TEST_F(Subscriptions, ListenerMayUnsubscribeItselfWhileItRuns) {
-    std::vector<int> seen;
-    loaded->AddResourceListener<Probe>(
-        kSession, [this, &seen](const ResourceUpdate<Probe>& update) {
-            seen.push_back(update.data.count);
-            loaded->Unsubscribe(kSession);     // drops the running handler's entry
-            loaded->ExactListeners().clear();  // and the running listener's
-            seen.push_back(update.data.count);
-        });
-    Deliver(kSessionEvent, Event(kSession, "Update", R"({"count": 3})"));
-    EXPECT_THAT(seen, ElementsAre(3, 3));
-    EXPECT_FALSE(loaded.host.IsSubscribed(kSessionEvent));
-}
-
-TEST_F(Subscriptions, ListenerMayAddAndReplaceListenersWhileItRuns) {
+TEST_F(Subscriptions, ListenersMayAddReplaceAndUnsubscribeWhileTheyRun) {
     std::vector<std::string> seen;
-    loaded->AddResourceListener<Probe>(kSession, [this, &seen](const ResourceUpdate<Probe>& first) {
-        seen.push_back("first " + std::to_string(first.data.count));
-        loaded->AddResourceListener<Probe>(kSession, [&seen](const ResourceUpdate<Probe>& later) {
-            seen.push_back("second " + std::to_string(later.data.count));
-        });
-        for (int i = 0; i < 64; ++i) {  // enough to rehash the pattern table
+    const auto second = [this, &seen](const ResourceUpdate<Probe>& update) {
+        while (loaded->SubscriptionCounts()[kSessionEvent] > 0) {
+            loaded->Unsubscribe(kSession);  // the last drops the running handler's entry
+        }
+        loaded->ExactListeners().clear();  // and the running listener's
+        seen.push_back("second " + std::to_string(update.data.count));
+    };
+    loaded->AddResourceListener<Probe>(kSession, [this, &seen, second](const auto& update) {
+        loaded->AddResourceListener<Probe>(kSession, second);  // replaces this one
+        for (int i = 0; i < 64; ++i) {                         // enough to rehash the table
             loaded->AddResourceListener<Probe>("/vex-login/v1/session/p" + std::to_string(i) + "/*",
                                                [](const ResourceUpdate<Probe>&) {});
         }
-        seen.push_back("first done");
+        seen.push_back("first " + std::to_string(update.data.count));
     });
     Deliver(kSessionEvent, Event(kSession, "Update", R"({"count": 1})"));
-    Deliver(kSessionEvent, Event(kSession, "Update", R"({"count": 2})"));
-    EXPECT_THAT(seen, ElementsAre("first 1", "first done", "second 2"));
     EXPECT_EQ(loaded->SubscriptionCounts()[kSessionEvent], 66);
+    Deliver(kSessionEvent, Event(kSession, "Update", R"({"count": 2})"));
+    EXPECT_THAT(seen, ElementsAre("first 1", "second 2"));
+    EXPECT_FALSE(loaded.host.IsSubscribed(kSessionEvent));
 }
 
 TEST_F(Subscriptions, HandlerMayReplaceItselfWhileItRuns) {

@@ -17,15 +17,18 @@ namespace {
 using namespace Tavo;
 using namespace Tavo::Host;
 
-void ExpectConsistent(const PluginMemoryStats& stats) {
+// Reads the plugin's counters and checks that they agree with each other.
+PluginMemoryStats ConsistentStats(PluginLibrary& plugin) {
+    PluginMemoryStats stats{};
+    EXPECT_TRUE(plugin.ReadMemoryStats(stats));
     EXPECT_GT(stats.allocations, 0u);
     EXPECT_LE(stats.bytesFreed, stats.bytesAllocated);
     EXPECT_LE(stats.frees, stats.allocations);
     EXPECT_GE(stats.peakBytes, stats.bytesAllocated - stats.bytesFreed);
     EXPECT_LE(stats.peakBytes, stats.bytesAllocated);
     EXPECT_LE(stats.peakAllocations, stats.allocations);
-    EXPECT_EQ(stats.reserved0, 0u);
-    EXPECT_EQ(stats.reserved1, 0u);
+    EXPECT_EQ(stats.reserved0 | stats.reserved1, 0u);
+    return stats;
 }
 
 TEST(HeartbeatLibrary, CountsItsOwnAllocationsAndNoneOfTheHosts) {
@@ -38,31 +41,20 @@ TEST(HeartbeatLibrary, CountsItsOwnAllocationsAndNoneOfTheHosts) {
     ASSERT_TRUE(plugin) << error;
     EXPECT_EQ(plugin->ShortName(), "vex-heartbeat");
     EXPECT_EQ(plugin->PluginVersion().ToText(), "18.0.0");
-
-    PluginMemoryStats loaded{};
-    ASSERT_TRUE(plugin->ReadMemoryStats(loaded));
-    ExpectConsistent(loaded);
-
+    const PluginMemoryStats loaded = ConsistentStats(*plugin);
     ASSERT_TRUE(plugin->Initialize(host.Connection()));
-    PluginMemoryStats initialized{};
-    ASSERT_TRUE(plugin->ReadMemoryStats(initialized));
-    ExpectConsistent(initialized);
+    const PluginMemoryStats initialized = ConsistentStats(*plugin);
     EXPECT_GT(initialized.allocations, loaded.allocations);
 
     // A megabyte of the host's own is not the plugin's.
     auto hostBlock = std::make_unique<std::vector<char>>(1 << 20, 'x');
-    PluginMemoryStats after{};
-    ASSERT_TRUE(plugin->ReadMemoryStats(after));
-    EXPECT_EQ(after.bytesAllocated, initialized.bytesAllocated);
-    EXPECT_EQ(after.allocations, initialized.allocations);
-
+    EXPECT_EQ(ConsistentStats(*plugin).bytesAllocated, initialized.bytesAllocated);
     // The plugin's own work is counted: a timer tick runs its code.
     EXPECT_TRUE(host.RunNextDue(kMaxDelay));
-    ASSERT_TRUE(plugin->ReadMemoryStats(after));
-    ExpectConsistent(after);
-    EXPECT_GT(after.allocations, initialized.allocations);
+    EXPECT_GT(ConsistentStats(*plugin).allocations, initialized.allocations);
 
     plugin->Shutdown();
+    PluginMemoryStats after{};
     EXPECT_FALSE(plugin->ReadMemoryStats(after));
     EXPECT_EQ(plugin->ApiExport(), nullptr);
     std::fclose(sink);
