@@ -11,6 +11,10 @@
 
 #include "platform/MemoryAccounting.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#endif
+
 namespace {
 
 using Tavo::BindingPageSource;
@@ -151,6 +155,35 @@ TEST(BindingPropertyArena, FreedLargeRegionsServeTheNextLargeBlocksUpToTheCap) {
         EXPECT_EQ(source.ReadStats().keptLargeBytes, kept - regionBytes);
     }
     EXPECT_EQ(source.ReadStats().keptLargeBytes, kept);
+}
+
+// A kept region pushed out by a larger one goes back to the system without
+// its poison: the system may hand the same addresses out again as a fresh
+// region, which must be writable.
+TEST(BindingPropertyArena, EvictedLargeRegionsLeaveNoPoisonBehind) {
+    BindingPageSource& source = BindingPageSource::Instance();
+    constexpr std::size_t kSlab = BindingPageSource::kSlabSize;
+    std::vector<void*> regions;
+    for (std::size_t i = 0; i < BindingPageSource::kMaxKeptLarge; ++i) {
+        std::size_t bytes = 0;
+        regions.push_back(source.AcquireLarge(kSlab, &bytes));
+        ASSERT_NE(regions.back(), nullptr);
+        ASSERT_EQ(bytes, kSlab);
+    }
+    for (void* region : regions) {
+        source.ReleaseLarge(region, kSlab);
+    }
+    std::size_t bytes = 0;
+    void* larger = source.AcquireLarge(3 * kSlab, &bytes);
+    ASSERT_NE(larger, nullptr);
+    source.ReleaseLarge(larger, bytes);  // every slot is taken: a smallest one goes
+#if defined(__SANITIZE_ADDRESS__)
+    std::size_t clean = 0;
+    for (void* region : regions) {
+        clean += __asan_region_is_poisoned(region, kSlab) == nullptr ? 1 : 0;
+    }
+    EXPECT_EQ(clean, 1u);
+#endif
 }
 
 }  // namespace
