@@ -21,6 +21,7 @@
 #include <optional>
 #include <string>
 
+#include "bench/BenchSupport.h"
 #include "binding/BindingProperty.h"
 
 // ---- counting the general heap --------------------------------------------
@@ -215,6 +216,7 @@ public:
 }  // namespace
 
 int main(int argc, char** argv) {
+    Tavo::Bench::SteadyHeap();
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "Plugins/ulm-be-vex-heartbeat/HeartbeatModule.h"
+#include "bench/BenchSupport.h"
 #include "binding/HostValueConvert.h"
 #include "formats/JsonReader.h"
 #include "framework/PluginEntry.h"
@@ -315,6 +316,7 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
+    Tavo::Bench::SteadyHeap();
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);

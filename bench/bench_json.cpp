@@ -24,17 +24,13 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "formats/JsonReader.h"
 #include "formats/JsonWriter.h"
 
 namespace {
 
 const char* const kCorpora[] = {"canada", "citm_catalog", "small_objects", "twitter"};
-
-std::string Load(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 void SetBytes(benchmark::State& state, const std::string& text) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
@@ -116,7 +112,7 @@ int main(int argc, char** argv) {
     std::map<std::string, std::string> inputs;
     for (const char* corpus : kCorpora) {
         std::string& text = inputs[corpus];
-        text = Load(std::string(TAVO_BENCH_DATA) + "/json/" + corpus + ".json");
+        text = Tavo::Bench::LoadFile(std::string(TAVO_BENCH_DATA) + "/json/" + corpus + ".json");
         if (text.empty()) {
             std::fprintf(stderr, "bench_json: cannot read the %s corpus\n", corpus);
             return 1;
@@ -134,6 +130,7 @@ int main(int argc, char** argv) {
         add("WriteJson_Indented", WriteOurs, "\n");
         add("PrettyWriter", WriteDocument<Indented>);
     }
+    Tavo::Bench::SteadyHeap();
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -23,6 +23,7 @@
 #include <new>
 #include <string>
 
+#include "bench/BenchSupport.h"
 #include "logging/Format.h"
 #include "logging/Log.h"
 #include "logging/LogManager.h"
@@ -238,6 +239,7 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
+    Tavo::Bench::SteadyHeap();
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -17,16 +17,12 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "formats/MessagePack.h"
 
 namespace {
 
 const char* const kCorpora[] = {"canada", "citm_catalog", "small_objects", "twitter"};
-
-std::string Load(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 void ReadOurs(benchmark::State& state, const std::string& bytes) {
     for (auto _ : state) {
@@ -67,7 +63,8 @@ int main(int argc, char** argv) {
     std::map<std::string, std::string> inputs;
     for (const char* corpus : kCorpora) {
         std::string& bytes = inputs[corpus];
-        bytes = Load(std::string(TAVO_BENCH_DATA) + "/msgpack/" + corpus + ".msgpack");
+        bytes =
+            Tavo::Bench::LoadFile(std::string(TAVO_BENCH_DATA) + "/msgpack/" + corpus + ".msgpack");
         if (bytes.empty()) {
             std::fprintf(stderr, "bench_msgpack: cannot read the %s corpus\n", corpus);
             return 1;
@@ -79,6 +76,7 @@ int main(int argc, char** argv) {
                                      ReadReference, bytes)
             ->Unit(benchmark::kMillisecond);
     }
+    Tavo::Bench::SteadyHeap();
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);

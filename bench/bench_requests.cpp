@@ -24,6 +24,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "binding/HostValueConvert.h"
 #include "formats/JsonReader.h"
 #include "framework/AppModule.h"
@@ -31,11 +32,6 @@
 namespace {
 
 const char* const kCorpora[] = {"citm_catalog", "twitter", "small_objects"};
-
-std::string Load(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // The session record the listener converts into.
 struct Session {
@@ -248,7 +244,8 @@ private:
 int main(int argc, char** argv) {
     static std::map<std::string, std::string> texts;
     for (const char* corpus : kCorpora) {
-        std::string text = Load(std::string(TAVO_BENCH_DATA) + "/json/" + corpus + ".json");
+        std::string text =
+            Tavo::Bench::LoadFile(std::string(TAVO_BENCH_DATA) + "/json/" + corpus + ".json");
         if (text.empty()) {
             std::fprintf(stderr, "bench_requests: corpus %s not found\n", corpus);
             return 1;
@@ -266,6 +263,7 @@ int main(int argc, char** argv) {
     }
     benchmark::RegisterBenchmark("DeliverEvent", &DeliverEvent);
     benchmark::RegisterBenchmark("RapidJsonParseEvent", &ParseEventRapidJson);
+    Tavo::Bench::SteadyHeap();
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "formats/Yaml.h"
 
 namespace {
@@ -27,12 +28,12 @@ const char* const kCorpora[] = {"canada", "citm_catalog", "twitter", "small_obje
 
 std::string LoadCorpus(const std::string& name) {
     const std::string path = std::string(TAVO_BENCH_DATA) + "/yaml/" + name + ".yaml";
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    std::string text = Tavo::Bench::LoadFile(path);
+    if (text.empty()) {
         std::fprintf(stderr, "bench_yaml: cannot read %s\n", path.c_str());
         std::exit(1);
     }
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return text;
 }
 
 void SetThroughput(benchmark::State& state, const std::string& text) {
@@ -119,6 +120,7 @@ int main(int argc, char** argv) {
             ->Unit(benchmark::kMillisecond);
     }
 
+    Tavo::Bench::SteadyHeap();
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);

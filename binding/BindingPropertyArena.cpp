@@ -205,6 +205,9 @@ void BindingPageSource::ReleaseLarge(void* region, std::size_t bytes) noexcept {
         }
     }
     if (region != nullptr && bytes != 0) {
+        // A kept region was poisoned; the shadow outlives the mapping, and
+        // the system may map the same addresses again for a fresh region.
+        Unpoison(region, bytes);
         Platform::ReleaseRegion(region, bytes);
     }
 }

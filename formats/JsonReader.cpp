@@ -5,14 +5,17 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <stdexcept>
+#include <string>
 #include <string_view>
 #include <system_error>
 
 #include "formats/detail/RapidJson.h"
 #include "formats/detail/RapidJsonAllocator.h"
 #include "logging/Format.h"
+#include "platform/MemoryAccounting.h"
 
 namespace Tavo {
 
@@ -28,8 +31,13 @@ using JsonReader = rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>
 // it came from), or, with its full-precision flag, takes a path that is
 // undefined for a zero significand ("0e-324"). The standard library converts
 // exactly; the reader still validates the syntax and reports its errors.
-constexpr unsigned kParseFlags =
-    rapidjson::kParseDefaultFlags | rapidjson::kParseNumbersAsStringsFlag;
+//
+// The reader works in place on a private copy of the document: strings are
+// decoded and numbers handed over where they stand, instead of being copied
+// through the reader's stack. Offsets are those of the original text.
+constexpr unsigned kParseFlags = rapidjson::kParseDefaultFlags |
+                                 rapidjson::kParseNumbersAsStringsFlag |
+                                 rapidjson::kParseInsituFlag;
 
 constexpr const char* kErrorLayout = "Error: %s at offset %u.";
 // Our wording for trailing characters after the root value.
@@ -56,7 +64,8 @@ std::string_view UpToNul(const char* text, rapidjson::SizeType length) {
 // goes.
 class JsonTreeBuilder {
 public:
-    explicit JsonTreeBuilder(BindingProperty& root) : target_(&root) {}
+    JsonTreeBuilder(BindingProperty& root, const rapidjson::InsituStringStream& stream)
+        : target_(&root), stream_(stream) {}
 
     // Why the builder stopped the reader, if it did, and how far before the
     // reader's termination offset the culprit starts.
@@ -93,7 +102,8 @@ public:
         Slot().SetFloat(value);
         return true;
     }
-    // Every number arrives here as its validated text (NUL-terminated).
+    // Every number arrives here as its validated text, which is followed by a
+    // character that cannot continue a number (it is not NUL-terminated).
     bool RawNumber(const char* text, rapidjson::SizeType length, bool /*copy*/) {
         BindingProperty& slot = Slot();
         const char* end = text + length;
@@ -121,7 +131,9 @@ public:
         }
         double value;
         if (std::from_chars(text, end, value).ec != std::errc{}) {
-            value = std::strtod(text, nullptr);  // out of range: zero, or infinity
+            // Out of range: zero, or infinity. Rare; the copy bounds strtod
+            // to the number's own text.
+            value = std::strtod(std::string(text, length).c_str(), nullptr);
         }
         if (std::isinf(value)) {
             // The reader lets some such numbers through ("2e308"); infinity
@@ -134,12 +146,12 @@ public:
         return true;
     }
     bool String(const char* text, rapidjson::SizeType length, bool /*copy*/) {
-        Slot().SetString(UpToNul(text, length));
+        Slot().SetString(Decoded(text, length));
         return true;
     }
     bool StartObject() { return Open(false); }
     bool Key(const char* text, rapidjson::SizeType length, bool /*copy*/) {
-        target_ = &open_[depth_ - 1]->Field(UpToNul(text, length));
+        target_ = &open_[depth_ - 1]->Field(Decoded(text, length));
         return true;
     }
     bool EndObject(rapidjson::SizeType /*memberCount*/) {
@@ -153,6 +165,17 @@ public:
     }
 
 private:
+    // A string the reader decoded in place, just before the stream's closing
+    // quote. Only an escape ("\u0000") can put a NUL into it, and a string
+    // without escapes ends exactly at its closing quote: such strings skip
+    // the search.
+    std::string_view Decoded(const char* text, rapidjson::SizeType length) const {
+        if (text + length == stream_.src_ - 1) {
+            return {text, length};
+        }
+        return UpToNul(text, length);
+    }
+
     // Where the next value goes: a new element inside an array, else the target.
     BindingProperty& Slot() { return inArray_ ? open_[depth_ - 1]->Append() : *target_; }
 
@@ -184,6 +207,7 @@ private:
     }
 
     BindingProperty* target_;
+    const rapidjson::InsituStringStream& stream_;
     std::size_t depth_ = 0;
     bool inArray_ = false;
     const char* stopReason_ = nullptr;
@@ -198,8 +222,17 @@ BindingResult ParseJson(const char* text) {
     if (text == nullptr) {
         return result;
     }
-    rapidjson::StringStream stream(text);
-    JsonTreeBuilder builder(result.Value());
+    const std::size_t size = std::strlen(text) + 1;
+    // Through the counting hooks, like every other buffer of the reader.
+    std::unique_ptr<char, decltype(&Memory::Free)> copy(static_cast<char*>(Memory::Allocate(size)),
+                                                        &Memory::Free);
+    if (copy == nullptr) {
+        result.Fail(Format(kErrorLayout, kOutOfMemory, std::uint64_t{0}));
+        return result;
+    }
+    std::memcpy(copy.get(), text, size);
+    rapidjson::InsituStringStream stream(copy.get());
+    JsonTreeBuilder builder(result.Value(), stream);
     JsonReader reader;
     rapidjson::ParseResult parsed;
     const char* message = nullptr;

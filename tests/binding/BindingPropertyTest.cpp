@@ -2,15 +2,23 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <functional>
+#include <limits>
+#include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "tests/binding/BindingTestValues.h"
 
 namespace {
 
 using Tavo::BindingProperty;
 using Kind = Tavo::BindingProperty::Kind;
+using Text = Tavo::BindingInternedString;
+using namespace Tavo::Testing;
 
 enum class Color { Red = -2 };
 
@@ -24,26 +32,20 @@ public:
     void VisitSigned(std::int64_t value) override { Add("i" + std::to_string(value)); }
     void VisitUnsigned(std::uint64_t value) override { Add("u" + std::to_string(value)); }
     void VisitFloat(double value) override { Add("f" + std::to_string(value)); }
-    void VisitString(const Tavo::BindingInternedString& value) override {
-        Add("'" + std::string(value.View()) + "'");
-    }
+    void VisitString(const Text& value) override { Add("'" + std::string(value.View()) + "'"); }
     void VisitBlob(std::span<const std::uint8_t> bytes) override {
         Add("blob" + std::to_string(bytes.size()));
     }
-    void VisitEnum(const Tavo::BindingEnumPayload& value) override {
-        Add("enum" + std::to_string(value.value));
+    void VisitEnum(const Tavo::BindingEnumPayload& e) override {
+        Add("enum" + std::to_string(e.value));
     }
     void BeginCollection(std::size_t count) override { Add("[" + std::to_string(count)); }
     void BeginElement(std::size_t index) override { Add("<" + std::to_string(index)); }
     void EndElement(std::size_t index) override { Add(std::to_string(index) + ">"); }
     void EndCollection() override { Add("]"); }
     void BeginStructure(std::size_t count) override { Add("{" + std::to_string(count)); }
-    void BeginField(const Tavo::BindingInternedString& key) override {
-        Add(std::string(key.View()) + ":");
-    }
-    void EndField(const Tavo::BindingInternedString& key) override {
-        Add(":" + std::string(key.View()));
-    }
+    void BeginField(const Text& key) override { Add(std::string(key.View()) + ":"); }
+    void EndField(const Text& key) override { Add(":" + std::string(key.View())); }
     void EndStructure() override { Add("}"); }
 
 private:
@@ -56,137 +58,102 @@ std::string Visit(const BindingProperty& value) {
     return visitor.log;
 }
 
-// {"name": "n<i>", "id": i, "tags": ["a", "b"]} — a small tree to copy and move.
+// {"name": "n<i>", "id": i, "tags": ["a", "b"]}: a small tree to copy and move.
 BindingProperty MakeRecord(int i) {
-    BindingProperty value;
-    value.Field("name").SetString("n" + std::to_string(i));
-    value.Field("id").SetSigned(i);
-    BindingProperty& tags = value.Field("tags");
-    tags.Append().SetString("a");
-    tags.Append().SetString("b");
-    return value;
+    return Structure({{"name", String("n" + std::to_string(i))},
+                      {"id", Signed(i)},
+                      {"tags", Collection({String("a"), String("b")})}});
 }
 
-TEST(BindingProperty, DefaultIsAnEmptyRootWithoutArena) {
+TEST(BindingProperty, DefaultIsAnEmptyRootAndSettersStoreWhatStrictGettersReturn) {
     BindingProperty value;
     EXPECT_EQ(value.GetKind(), Kind::Empty);
-    EXPECT_TRUE(value.IsEmpty());
     EXPECT_EQ(value.Size(), 0u);
     EXPECT_TRUE(value.OwnsArena());
     EXPECT_FALSE(value.HasArena());
-    EXPECT_STREQ(BindingProperty::KindName(value.GetKind()), "empty");
-}
-
-TEST(BindingProperty, KindNamesCoverTheTenTagsAndNothingElse) {
     const char* names[] = {"empty",  "bool", "signed", "unsigned",   "float",
                            "string", "blob", "enum",   "collection", "structure"};
-    for (int tag = 0; tag < 10; ++tag) {
-        EXPECT_STREQ(BindingProperty::KindName(static_cast<Kind>(tag)), names[tag]);
+    for (int tag = 0; tag <= 10; ++tag) {
+        EXPECT_STREQ(BindingProperty::KindName(static_cast<Kind>(tag)), tag < 10 ? names[tag] : "");
     }
-    EXPECT_STREQ(BindingProperty::KindName(static_cast<Kind>(10)), "");
-    EXPECT_STREQ(BindingProperty::KindName(static_cast<Kind>(255)), "");
-}
 
-TEST(BindingProperty, SettersStoreExactlyWhatStrictGettersReturn) {
-    BindingProperty value;
+    // Setters store exactly what the strict getters return.
     value.SetSigned(std::int32_t{-1});
     EXPECT_EQ(value.GetSigned(), -1);
     EXPECT_EQ(value.GetUnsigned(7), 7u);  // strict: no conversion
+    EXPECT_EQ(value.GetFloat(-1.0), -1.0);
     value.SetUnsigned(std::uint32_t{0xFFFFFFFFu});
     EXPECT_EQ(value.GetUnsigned(), 4294967295u);
     EXPECT_EQ(value.GetSigned(7), 7);
     value.SetFloat(2.5);
     EXPECT_EQ(value.GetFloat(), 2.5);
-    value.SetSigned(std::int64_t{3});
-    EXPECT_EQ(value.GetFloat(-1.0), -1.0);
-    value.SetBool(true);
-    EXPECT_TRUE(value.GetBool());
-    EXPECT_EQ(value.Size(), 1u);
     value.SetEnum(-2, Tavo::StaticType::Anonymous<Color>());
     EXPECT_EQ(value.GetEnum().value, -2);
     EXPECT_EQ(value.GetEnum().type, &Tavo::StaticType::Anonymous<Color>());
-    const std::uint8_t bytes[] = {1, 0, 2};
-    value.SetBlob(bytes);
-    ASSERT_EQ(value.GetBlob().size(), 3u);
-    EXPECT_EQ(value.GetBlob()[2], 2);
-    EXPECT_EQ(value.Size(), 3u);
-    EXPECT_EQ(value.GetString("none"), "none");
-}
-
-TEST(BindingProperty, BlobTakenOverLeavesTheSourceEmpty) {
+    EXPECT_EQ(value.Size(), 1u);
     std::vector<std::uint8_t> bytes(1000, 7);
-    BindingProperty value;
-    value.SetBlob(std::move(bytes));
+    value.SetBlob(std::move(bytes));  // taken over, not copied
     EXPECT_TRUE(bytes.empty());
     EXPECT_EQ(value.Size(), 1000u);
     EXPECT_EQ(value.GetBlob()[999], 7);
 }
 
-TEST(BindingProperty, AsInt64ReadsEveryKindLeniently) {
+TEST(BindingProperty, AsInt64ReadsEveryKindLenientlyAndNeverOverflows) {
+    const std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+    const std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
     struct Row {
         const char* name;
-        std::function<void(BindingProperty&)> set;
+        BindingProperty value;
         std::int64_t expected;
     };
     const Row rows[] = {
-        {"empty gives the default", [](BindingProperty&) {}, 99},
-        {"true", [](BindingProperty& v) { v.SetBool(true); }, 1},
-        {"false", [](BindingProperty& v) { v.SetBool(false); }, 0},
-        {"signed", [](BindingProperty& v) { v.SetSigned(std::int64_t{-5}); }, -5},
-        {"unsigned above the signed range wraps",
-         [](BindingProperty& v) { v.SetUnsigned(std::uint64_t{0xFFFFFFFFFFFFFFFFu}); }, -1},
-        {"float truncates toward zero", [](BindingProperty& v) { v.SetFloat(-3.9); }, -3},
-        {"string 42abc", [](BindingProperty& v) { v.SetString("42abc"); }, 42},
-        {"string 0x10", [](BindingProperty& v) { v.SetString("0x10"); }, 16},
-        {"string 010 is octal", [](BindingProperty& v) { v.SetString("010"); }, 8},
-        {"string with space and sign", [](BindingProperty& v) { v.SetString("  -7"); }, -7},
-        {"string abc", [](BindingProperty& v) { v.SetString("abc"); }, 0},
-        {"empty string", [](BindingProperty& v) { v.SetString(""); }, 0},
-        {"enum", [](BindingProperty& v) { v.SetEnum(-2, Tavo::StaticType::Anonymous<Color>()); },
-         -2},
-        {"blob gives the default",
-         [](BindingProperty& v) { v.SetBlob(std::span<const std::uint8_t>()); }, 99},
-        {"collection gives the default", [](BindingProperty& v) { v.Append(); }, 99},
-        {"structure gives the default", [](BindingProperty& v) { v.Field("x"); }, 99},
+        {"empty gives the default", BindingProperty(), 99},
+        {"true", Bool(true), 1},
+        {"unsigned above the signed range wraps", Unsigned(UINT64_MAX), -1},
+        {"enum", Enum<Color>(-2), -2},
+        {"float truncates toward zero", Float(-3.9), -3},
+        // Floats beyond the range saturate; NaN has no value.
+        {"nan gives the default", Float(std::nan("")), 99},
+        {"+inf saturates", Float(INFINITY), kMax},
+        {"2^63 saturates", Float(9223372036854775808.0), kMax},
+        {"-2^63 fits", Float(-9223372036854775808.0), kMin},
+        {"-1e300 saturates", Float(-1e300), kMin},
+        // Texts read as strtoll with base detection.
+        {"text 42abc", String("42abc"), 42},
+        {"text 0x10", String("0x10"), 16},
+        {"text 010 is octal", String("010"), 8},
+        {"text with blanks and sign", String("  -7"), -7},
+        {"text abc", String("abc"), 0},
+        {"text beyond int64 saturates", String("99999999999999999999999"), kMax},
+        {"blob gives the default", Blob({}), 99},
+        {"collection gives the default", Collection({}), 99},
+        {"structure gives the default", Structure({}), 99},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        BindingProperty value;
-        row.set(value);
-        EXPECT_EQ(value.AsInt64(99), row.expected);
+        EXPECT_EQ(row.value.AsInt64(99), row.expected);
     }
-    BindingProperty collection;
-    collection.Append();
-    EXPECT_EQ(collection.AsInt64(0), 0);
 }
 
-TEST(BindingProperty, EmptyStringNeedsNoArena) {
-    BindingProperty value;
-    value.SetString("");
+TEST(BindingProperty, EmptyTextsNeedNoArenaAndEqualTextsShareOneRecord) {
+    BindingProperty value = String("");
     EXPECT_EQ(value.GetKind(), Kind::String);
     EXPECT_EQ(value.Size(), 0u);
     EXPECT_FALSE(value.HasArena());
-    EXPECT_EQ(&value.GetInternedString(), &Tavo::BindingInternedString::Empty());
+    EXPECT_EQ(&value.GetInternedString(), &Text::Empty());
     value.SetString(static_cast<const char*>(nullptr));
     EXPECT_FALSE(value.HasArena());
-}
 
-TEST(BindingProperty, EqualTextsInOneTreeShareOneRecord) {
-    BindingProperty tree;
-    tree.Append().SetString("same");
-    tree.Append().SetString(std::string("same"));
+    BindingProperty tree = Collection({String("same"), String(std::string("same"))});
     tree.Append().Field("same");
+    tree.Append().Field("").SetString("");
+    tree.Append().SetString(std::string_view("a\0b", 3));
     EXPECT_EQ(&tree.ElementAt(0).GetInternedString(), &tree.ElementAt(1).GetInternedString());
     EXPECT_EQ(&(*tree.ElementAt(2).Fields().begin()).key, &tree.ElementAt(0).GetInternedString());
     EXPECT_EQ(tree.ElementAt(0).GetInternedString().Hash(), Tavo::Fnv1a32("same"));
-}
-
-TEST(BindingProperty, StringsKeepEmbeddedNulBytes) {
-    BindingProperty value;
-    value.SetString(std::string_view("a\0b", 3));
-    EXPECT_EQ(value.Size(), 3u);
-    EXPECT_EQ(value.GetString(), std::string_view("a\0b", 3));
-    EXPECT_EQ(value.AsInt64(5), 0);
+    EXPECT_EQ(&tree.ElementAt(3).Find("").GetInternedString(), &Text::Empty());
+    EXPECT_EQ(tree.ElementAt(4).GetString(), std::string_view("a\0b", 3));
+    EXPECT_EQ(BindingProperty(tree), tree);
 }
 
 TEST(BindingProperty, ElementAtReadsAndElementGrows) {
@@ -202,234 +169,256 @@ TEST(BindingProperty, ElementAtReadsAndElementGrows) {
     EXPECT_EQ(list.ElementAt(2).GetSigned(), 3);
 }
 
-TEST(BindingProperty, CollectionsKeepValuesAcrossGrowth) {
-    BindingProperty list;
-    for (int i = 0; i < 5000; ++i) {
-        BindingProperty& element = list.Append();
-        if (i % 3 == 0) {
-            element.SetString("s" + std::to_string(i));
-        } else if (i % 3 == 1) {
-            element.Field("k").SetSigned(std::int64_t{i});
-        } else {
-            element.Append().SetSigned(std::int64_t{i});
-        }
-    }
-    ASSERT_EQ(list.Size(), 5000u);
-    for (int i = 0; i < 5000; ++i) {
-        const BindingProperty& element = list.ElementAt(i);
-        if (i % 3 == 0) {
-            EXPECT_EQ(element.GetString(), "s" + std::to_string(i));
-        } else if (i % 3 == 1) {
-            EXPECT_EQ(element.Find("k").GetSigned(), i);
-        } else {
-            EXPECT_EQ(element.ElementAt(0).GetSigned(), i);
-        }
-    }
-}
-
-TEST(BindingProperty, ReserveKeepsElementsInPlaceWhileAppending) {
-    BindingProperty list;
-    list.MakeCollection();
-    list.Reserve(100);
-    const BindingProperty* first = &list.Append();
-    for (int i = 1; i < 100; ++i) {
-        list.Append();
-    }
-    EXPECT_EQ(&list.ElementAt(0), first);
-    BindingProperty scalar;
-    scalar.SetBool(true);
-    scalar.Reserve(10);  // not a collection: nothing happens
-    EXPECT_TRUE(scalar.GetBool());
-}
-
-TEST(BindingProperty, FieldsIterateInByteOrderOfNames) {
+// Fields iterate in byte order of their names (unsigned bytes, as std::string
+// compares them), whatever the insertion order and size.
+TEST(BindingProperty, StructuresFindEveryFieldAndIterateInByteOrderOfNames) {
     BindingProperty object;
+    std::set<std::string> names;
+    auto add = [&](const std::string& name) {
+        object.Field(name).SetString(name);
+        names.insert(name);
+    };
     for (const char* name : {"b", "a", "B", "ab", "\xC3\xA9", "", "a"}) {
-        object.Field(name);
+        add(name);
     }
-    std::vector<std::string> names;
+    for (int i = 0; i < 20000; ++i) {
+        add("k" + std::to_string((i * 7919) % 20000));  // a scrambled order
+    }
+    ASSERT_EQ(object.Size(), names.size());
+    std::vector<std::string> order;
     for (BindingProperty::FieldRef field : object.Fields()) {
-        names.emplace_back(field.key.View());
+        order.emplace_back(field.key.View());
     }
-    EXPECT_EQ(names, (std::vector<std::string>{"", "B", "a", "ab", "b", "\xC3\xA9"}));
-    EXPECT_EQ(object.Size(), 6u);
-}
+    EXPECT_TRUE(order == std::vector<std::string>(names.begin(), names.end()));
+    for (const std::string& name : names) {
+        ASSERT_EQ(object.Find(name).GetString(), name);
+    }
 
-TEST(BindingProperty, FindsEveryFieldOfALargeStructure) {
-    BindingProperty object;
-    const int count = 20000;
-    for (int i = 0; i < count; ++i) {
-        int key = (i * 7919) % count;  // a scrambled insertion order
-        object.Field("k" + std::to_string(key)).SetSigned(std::int64_t{key});
-    }
-    ASSERT_EQ(object.Size(), static_cast<std::size_t>(count));
-    for (int i = 0; i < count; ++i) {
-        EXPECT_EQ(object.Find("k" + std::to_string(i)).GetSigned(-1), i);
-    }
-    std::string previous;
-    std::size_t seen = 0;
-    for (BindingProperty::FieldRef field : object.Fields()) {
-        std::string name(field.key.View());
-        EXPECT_LT(previous, name);
-        previous = name;
-        ++seen;
-    }
-    EXPECT_EQ(seen, object.Size());
-}
-
-TEST(BindingProperty, FieldOnAnotherKindReplacesItWithAStructure) {
-    BindingProperty value;
-    value.SetString("text");
+    // Field on another kind replaces it with a structure.
+    BindingProperty value = String("text");
     value.Field("x");
     EXPECT_EQ(value.GetKind(), Kind::Structure);
     EXPECT_EQ(value.Size(), 1u);
-    EXPECT_TRUE(value.Find("x").IsEmpty());
     EXPECT_NE(&value.Find("x"), &BindingProperty::EmptyValue());
 }
 
 TEST(BindingProperty, VisitorSeesKindsInIndexAndKeyOrder) {
     BindingProperty tree;
-    tree.Field("b").Append().SetSigned(std::int64_t{1});
-    tree.Field("b").Append().SetString("x");
+    tree.Field("b") = Collection({Signed(1), String("x")});
     tree.Field("a").SetBool(true);
     tree.Field("c");
     EXPECT_EQ(Visit(tree), "{3 a: true :a b: [2 <0 i1 0> <1 'x' 1> ] :b c: empty :c }");
 
-    BindingProperty leaves;
-    leaves.Append().SetUnsigned(std::uint64_t{2});
-    leaves.Append().SetFloat(0.5);
-    leaves.Append().SetEnum(-2, Tavo::StaticType::Anonymous<Color>());
-    leaves.Append().SetBlob(std::vector<std::uint8_t>{1, 2});
-    leaves.Append().MakeCollection();
-    leaves.Append().MakeStructure();
+    const BindingProperty leaves = Collection(
+        {Unsigned(2), Float(0.5), Enum<Color>(-2), Blob({1, 2}), Collection({}), Structure({})});
     EXPECT_EQ(Visit(leaves),
               "[6 <0 u2 0> <1 f0.500000 1> <2 enum-2 2> <3 blob2 3> <4 [0 ] 4> <5 {0 } 5> ]");
 }
 
-TEST(BindingProperty, CopyIntoAnotherTreeReinternsAndOutlivesTheSource) {
+TEST(BindingProperty, CopiesReinternIntoTheirTreeAndOutliveTheSource) {
     BindingProperty target;
     {
-        BindingProperty source = MakeRecord(1);
+        const BindingProperty source = MakeRecord(1);
         target.Append().SetString("n1");
         target.Append() = source;
         EXPECT_FALSE(target.ElementAt(1).OwnsArena());
-        EXPECT_NE(target.ElementAt(1).Find("name").GetString().data(),
-                  source.Find("name").GetString().data());
         // The copied text joined the target's existing record.
         EXPECT_EQ(&target.ElementAt(1).Find("name").GetInternedString(),
                   &target.ElementAt(0).GetInternedString());
     }
-    EXPECT_TRUE(target.ElementAt(1) == MakeRecord(1));
-    EXPECT_EQ(target.ElementAt(1).Find("tags").ElementAt(1).GetString(), "b");
-}
+    EXPECT_EQ(target.ElementAt(1), MakeRecord(1));
 
-TEST(BindingProperty, CopyConstructionMakesAnIndependentRoot) {
     BindingProperty source = MakeRecord(2);
-    BindingProperty copy(source.Find("tags"));
+    const BindingProperty copy(source.Find("tags"));
     EXPECT_TRUE(copy.OwnsArena());
     source.Clear();
-    EXPECT_EQ(copy.Size(), 2u);
-    EXPECT_EQ(copy.ElementAt(0).GetString(), "a");
+    EXPECT_EQ(copy, Collection({String("a"), String("b")}));
 }
 
-TEST(BindingProperty, MoveBetweenRootsSwapsWithoutCopying) {
+TEST(BindingProperty, MoveBetweenRootsSwapsWithoutCopyingAndFromAChildCopies) {
     BindingProperty source = MakeRecord(3);
     const BindingProperty* field = &source.Find("id");
-    const char* text = source.Find("name").GetString().data();
-    BindingProperty target;
-    target.SetString("old");
+    BindingProperty target = String("old");
     target = std::move(source);
     EXPECT_TRUE(source.IsEmpty());
     EXPECT_EQ(&target.Find("id"), field);
-    EXPECT_EQ(target.Find("name").GetString().data(), text);
-
     BindingProperty constructed(std::move(target));
     EXPECT_TRUE(target.IsEmpty());
     EXPECT_FALSE(target.HasArena());
     EXPECT_EQ(&constructed.Find("id"), field);
-}
 
-TEST(BindingProperty, MoveFromAChildCopiesAndEmptiesTheChild) {
-    BindingProperty tree;
-    tree.Append() = MakeRecord(4);
-    BindingProperty& child = tree.Element(0);
-    const BindingProperty* field = &child.Find("id");
-    BindingProperty target(std::move(child));
-    EXPECT_TRUE(target.OwnsArena());
-    EXPECT_NE(&target.Find("id"), field);
-    EXPECT_TRUE(target == MakeRecord(4));
+    BindingProperty tree = Collection({MakeRecord(4)});
+    field = &tree.ElementAt(0).Find("id");
+    BindingProperty fromChild(std::move(tree.Element(0)));
+    EXPECT_TRUE(fromChild.OwnsArena());
+    EXPECT_NE(&fromChild.Find("id"), field);
+    EXPECT_EQ(fromChild, MakeRecord(4));
     EXPECT_TRUE(tree.ElementAt(0).IsEmpty());
     EXPECT_EQ(tree.Size(), 1u);
-
-    BindingProperty other;
-    other.Append() = MakeRecord(5);
+    BindingProperty other = Collection({MakeRecord(5)});
     tree.Element(0) = std::move(other.Element(0));  // child to child across trees
-    EXPECT_TRUE(tree.ElementAt(0) == MakeRecord(5));
+    EXPECT_EQ(tree.ElementAt(0), MakeRecord(5));
     EXPECT_TRUE(other.ElementAt(0).IsEmpty());
 }
 
-TEST(BindingProperty, ClearKeepsKindEmptyAndArena) {
+TEST(BindingProperty, ClearEmptiesKeepingTheArenaAndEqualityComparesWholeTrees) {
     BindingProperty tree = MakeRecord(6);
+    tree.Field("tags").Clear();
+    EXPECT_EQ(tree, Structure({{"name", String("n6")}, {"id", Signed(6)}, {"tags", {}}}));
     tree.Clear();
     EXPECT_TRUE(tree.IsEmpty());
     EXPECT_TRUE(tree.HasArena());
     tree.Field("again").SetString("works");
     EXPECT_EQ(tree.Find("again").GetString(), "works");
 
-    BindingProperty nested = MakeRecord(7);
-    nested.Field("tags").Clear();
-    EXPECT_TRUE(nested.Find("tags").IsEmpty());
-    EXPECT_EQ(nested.Find("name").GetString(), "n7");
-}
-
-TEST(BindingProperty, EqualityComparesWholeTrees) {
-    EXPECT_TRUE(MakeRecord(1) == MakeRecord(1));
     EXPECT_FALSE(MakeRecord(1) == MakeRecord(2));
-    BindingProperty a = MakeRecord(1);
-    a.Field("tags").Append();
-    EXPECT_FALSE(a == MakeRecord(1));
-    BindingProperty s;
-    s.SetSigned(std::int64_t{1});
-    BindingProperty u;
-    u.SetUnsigned(std::uint64_t{1});
-    EXPECT_FALSE(s == u);
+    EXPECT_FALSE(tree == Structure({{"again", String("works")}, {"more", {}}}));
+    EXPECT_FALSE(Signed(1) == Unsigned(1));
 }
 
-TEST(BindingResult, StartsOkAndEmpty) {
+TEST(BindingResult, FailHoldsTheMessageInAnErrorStructureUntilSetOk) {
     Tavo::BindingResult result;
     EXPECT_TRUE(result.IsOk());
     EXPECT_TRUE(result.Value().IsEmpty());
-    EXPECT_TRUE(result.Value().OwnsArena());
-    EXPECT_EQ(result.ErrorMessage(), "");
-}
-
-TEST(BindingResult, FailHoldsTheMessageInAnErrorStructure) {
-    Tavo::BindingResult result;
     result.Value().SetString("partial");
     result.Fail("could not convert 'x'");
     EXPECT_FALSE(result.IsOk());
-    EXPECT_EQ(result.ErrorMessage(), "could not convert 'x'");
-    EXPECT_EQ(Visit(result.Value()), "{1 error: 'could not convert 'x'' :error }");
-
+    EXPECT_EQ(result.Value(), Structure({{"error", String("could not convert 'x'")}}));
     result.Fail(result.ErrorMessage());  // a message taken from the result itself
-    EXPECT_EQ(result.ErrorMessage(), "could not convert 'x'");
-
     Tavo::BindingResult moved;
     moved = std::move(result);
     EXPECT_FALSE(moved.IsOk());
     EXPECT_EQ(moved.ErrorMessage(), "could not convert 'x'");
 
+    moved.Value().Field("error").SetSigned(std::int64_t{1});
+    EXPECT_EQ(moved.ErrorMessage(), "");  // the error is not a text
     moved.SetOk();
     EXPECT_TRUE(moved.IsOk());
     EXPECT_TRUE(moved.Value().IsEmpty());
-    EXPECT_EQ(moved.ErrorMessage(), "");
 }
 
-TEST(BindingResult, ErrorMessageIsEmptyWhenTheErrorIsNotAString) {
-    Tavo::BindingResult result;
-    result.Fail("x");
-    result.Value().Field("error").SetSigned(std::int64_t{1});
-    EXPECT_EQ(result.ErrorMessage(), "");
+TEST(BindingPropertyError, FailedLookupsReturnTheSharedEmptyValueAndCreateNothing) {
+    const BindingProperty values[] = {Signed(1), Collection({{}}), Structure({{"a", {}}})};
+    for (const BindingProperty& value : values) {
+        SCOPED_TRACE(BindingProperty::KindName(value.GetKind()));
+        EXPECT_EQ(&value.ElementAt(1), &BindingProperty::EmptyValue());
+        EXPECT_EQ(&value.Find("b"), &BindingProperty::EmptyValue());
+        EXPECT_EQ(value.Size(), 1u);
+    }
+    EXPECT_TRUE(values[0].Elements().empty());
+    EXPECT_TRUE(values[0].Fields().empty());
+}
+
+TEST(BindingPropertyError, GrowingBeyondTheLimitRaisesTheLengthErrorAndChangesNothing) {
+    BindingProperty list = Collection({});
+    const std::function<void()> actions[] = {
+        [&] { list.Reserve(BindingProperty::kMaxElements + 1); },
+        [&] { list.Reserve(std::numeric_limits<std::size_t>::max()); },
+        [&] { list.Element(BindingProperty::kMaxElements); },
+    };
+    for (const auto& action : actions) {
+        try {
+            action();
+            ADD_FAILURE() << "no length error";
+        } catch (const std::length_error& error) {
+            EXPECT_STREQ(error.what(), "vector<T> too long");
+        }
+    }
+    EXPECT_EQ(list.Size(), 0u);
+    list.Append().SetBool(true);
+    EXPECT_TRUE(list.ElementAt(0).GetBool());
+}
+
+TEST(BindingPropertyError, SettersAndAssignmentsAcceptValuesFromTheirOwnTree) {
+    const std::string_view longText = "a text long enough to need its own block, not an inline one";
+    BindingProperty value = String(longText);
+    value.SetString(value.GetString());
+    EXPECT_EQ(value.GetString(), longText);
+    value.Field(value.GetString());  // the name is the string being replaced
+    EXPECT_EQ((*value.Fields().begin()).key.View(), longText);
+
+    BindingProperty list = Collection({String("element")});
+    list.Field(list.ElementAt(0).GetString()).SetBool(true);
+    EXPECT_EQ(list, Structure({{"element", Bool(true)}}));
+
+    BindingProperty blob;
+    blob.SetBlob(std::vector<std::uint8_t>(100, 3));
+    blob.SetBlob(blob.GetBlob());
+    EXPECT_EQ(blob.Size(), 100u);
+    EXPECT_EQ(blob.GetBlob()[99], 3);
+
+    BindingProperty child = Collection({String("kept")});
+    child.Element(0) = child.ElementAt(0);  // self by another path: a leaf in the same tree
+    child.Append() = child.ElementAt(0);
+    EXPECT_EQ(child.ElementAt(1).GetString(), "kept");
+    EXPECT_EQ(&child.ElementAt(0).GetInternedString(), &child.ElementAt(1).GetInternedString());
+
+    // Copy a tree into its own child, then that child over its root.
+    BindingProperty tree = Structure({{"name", String("root")}});
+    tree.Field("child") = tree;  // the copy already holds the new, empty "child"
+    const BindingProperty copy = Structure({{"name", String("root")}, {"child", {}}});
+    EXPECT_EQ(tree.Find("child"), copy);
+    tree = tree.Find("child");
+    EXPECT_EQ(tree, copy);
+
+    // Move a grandchild into its parent's place, then a child over its root.
+    BindingProperty nested = Collection({Collection({String("deep")})});
+    nested.Element(0) = std::move(nested.Element(0).Element(0));
+    EXPECT_EQ(nested.ElementAt(0).GetString(), "deep");
+    nested.Element(0).Field("x").SetSigned(std::int64_t{5});
+    nested = std::move(nested.Element(0));
+    EXPECT_EQ(nested, Structure({{"x", Signed(5)}}));
+
+    // Move a root into its own child: the child goes with the cleared source.
+    BindingProperty root = Collection({Bool(true)});
+    BindingProperty& inner = root.Element(0);
+    inner = std::move(root);
+    EXPECT_TRUE(root.IsEmpty());
+}
+
+// Nests `depth` containers over a string, alternating collections and
+// structures when `mixed`; returns the visit the tree must produce.
+std::string BuildNested(BindingProperty& root, std::size_t depth, bool mixed) {
+    std::string visit;
+    std::vector<const char*> closers;
+    BindingProperty* current = &root;
+    for (std::size_t level = 0; level < depth; ++level) {
+        const bool field = mixed && level % 2 == 1;
+        current = field ? &current->Field("next") : &current->Append();
+        visit += field ? "{1 next: " : "[1 <0 ";
+        closers.push_back(field ? " :next }" : " 0> ]");
+    }
+    current->SetString("bottom");
+    visit += "'bottom'";
+    for (auto closer = closers.rbegin(); closer != closers.rend(); ++closer) {
+        visit += *closer;
+    }
+    return visit;
+}
+
+// Trees built from outside input can be nested far deeper than any reader
+// allows: every walk over a tree must go without the call stack.
+TEST(BindingPropertyDepth, DeepTreesCopyVisitCompareClearAndDrop) {
+    for (const bool mixed : {false, true}) {
+        SCOPED_TRACE(mixed ? "collections and structures" : "collections");
+        BindingProperty tree;
+        const std::string visit = BuildNested(tree, 100000, mixed);
+        BindingProperty copy(tree);
+        EXPECT_TRUE(copy == tree);
+        EXPECT_TRUE(Visit(copy) == visit);  // not EXPECT_EQ: the texts are megabytes long
+
+        // Into a child of another tree, then cleared there (a child's release walk).
+        BindingProperty holder;
+        holder.Append() = tree;
+        EXPECT_TRUE(Visit(holder.ElementAt(0)) == visit);
+        holder.Element(0).Clear();
+        EXPECT_TRUE(holder.ElementAt(0).IsEmpty());
+
+        // A setter on a deep root releases the old tree in place; `tree` is
+        // dropped whole at the end of the scope.
+        copy.SetString("flat");
+        EXPECT_EQ(copy.GetString(), "flat");
+    }
 }
 
 }  // namespace

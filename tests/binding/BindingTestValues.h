@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <span>
 #include <string_view>
 #include <utility>
 
@@ -10,58 +11,52 @@
 
 namespace Tavo::Testing {
 
-inline BindingProperty Bool(bool value) {
+template <class Set>
+BindingProperty Make(Set set) {
     BindingProperty p;
-    p.SetBool(value);
+    set(p);
     return p;
 }
-inline BindingProperty Signed(std::int64_t value) {
-    BindingProperty p;
-    p.SetSigned(value);
-    return p;
+
+inline BindingProperty Bool(bool v) {
+    return Make([&](BindingProperty& p) { p.SetBool(v); });
 }
-inline BindingProperty Unsigned(std::uint64_t value) {
-    BindingProperty p;
-    p.SetUnsigned(value);
-    return p;
+inline BindingProperty Signed(std::int64_t v) {
+    return Make([&](BindingProperty& p) { p.SetSigned(v); });
 }
-inline BindingProperty Float(double value) {
-    BindingProperty p;
-    p.SetFloat(value);
-    return p;
+inline BindingProperty Unsigned(std::uint64_t v) {
+    return Make([&](BindingProperty& p) { p.SetUnsigned(v); });
 }
-inline BindingProperty String(std::string_view text) {
-    BindingProperty p;
-    p.SetString(text);
-    return p;
+inline BindingProperty Float(double v) {
+    return Make([&](BindingProperty& p) { p.SetFloat(v); });
 }
-inline BindingProperty Blob(std::initializer_list<std::uint8_t> bytes) {
-    BindingProperty p;
-    p.SetBlob(std::span<const std::uint8_t>(bytes.begin(), bytes.size()));
-    return p;
+inline BindingProperty String(std::string_view v) {
+    return Make([&](BindingProperty& p) { p.SetString(v); });
+}
+inline BindingProperty Blob(std::initializer_list<std::uint8_t> v) {
+    return Make(
+        [&](BindingProperty& p) { p.SetBlob(std::span<const std::uint8_t>(v.begin(), v.size())); });
 }
 template <class E>
-BindingProperty Enum(std::int32_t value) {
-    BindingProperty p;
-    p.SetEnum(value, StaticType::Anonymous<E>());
-    return p;
+BindingProperty Enum(std::int32_t v) {
+    return Make([&](BindingProperty& p) { p.SetEnum(v, StaticType::Anonymous<E>()); });
 }
 inline BindingProperty Collection(std::initializer_list<BindingProperty> elements) {
-    BindingProperty p;
-    p.MakeCollection();
-    for (const BindingProperty& element : elements) {
-        p.Append() = element;
-    }
-    return p;
+    return Make([&](BindingProperty& p) {
+        p.MakeCollection();
+        for (const BindingProperty& element : elements) {
+            p.Append() = element;
+        }
+    });
 }
 inline BindingProperty Structure(
     std::initializer_list<std::pair<std::string_view, BindingProperty>> fields) {
-    BindingProperty p;
-    p.MakeStructure();
-    for (const auto& [name, value] : fields) {
-        p.Field(name) = value;
-    }
-    return p;
+    return Make([&](BindingProperty& p) {
+        p.MakeStructure();
+        for (const auto& [name, value] : fields) {
+            p.Field(name) = value;
+        }
+    });
 }
 
 }  // namespace Tavo::Testing

@@ -1,300 +1,227 @@
 #include <gtest/gtest.h>
 
-#include <cinttypes>
-#include <cstdio>
 #include <string>
-#include <string_view>
+#include <vector>
 
-#include "binding/BindingProperty.h"
 #include "formats/Yaml.h"
+#include "tests/formats/TypedText.h"
 
 namespace {
 
-using Tavo::BindingProperty;
 using Tavo::BindingResult;
+using Tavo::kYamlMaxDepth;
 using Tavo::ParseYaml;
-using Kind = BindingProperty::Kind;
-
-// A compact rendering that keeps every kind apart: ~ empty, u5 unsigned,
-// s-5 signed, f5.5 float, 'x' string, true/false, [a, b], {k: v}.
-void Render(const BindingProperty& value, std::string& out) {
-    char number[64];
-    switch (value.GetKind()) {
-        case Kind::Empty:
-            out += "~";
-            break;
-        case Kind::Bool:
-            out += value.GetBool() ? "true" : "false";
-            break;
-        case Kind::Signed:
-            std::snprintf(number, sizeof number, "s%" PRId64, value.GetSigned());
-            out += number;
-            break;
-        case Kind::Unsigned:
-            std::snprintf(number, sizeof number, "u%" PRIu64, value.GetUnsigned());
-            out += number;
-            break;
-        case Kind::Float:
-            std::snprintf(number, sizeof number, "f%.17g", value.GetFloat());
-            out += number;
-            break;
-        case Kind::String:
-            out += "'";
-            out += value.GetString();
-            out += "'";
-            break;
-        case Kind::Collection: {
-            out += "[";
-            const char* separator = "";
-            for (const BindingProperty& element : value.Elements()) {
-                out += separator;
-                Render(element, out);
-                separator = ", ";
-            }
-            out += "]";
-            break;
-        }
-        case Kind::Structure: {
-            out += "{";
-            const char* separator = "";
-            for (const auto& field : value.Fields()) {
-                out += separator;
-                out += field.key.View();
-                out += ": ";
-                Render(field.value, out);
-                separator = ", ";
-            }
-            out += "}";
-            break;
-        }
-        default:
-            out += "?";
-    }
-}
-
-std::string Read(std::string_view yaml) {
-    const BindingResult result = ParseYaml(yaml);
-    if (!result.IsOk()) {
-        return "error: " + std::string(result.ErrorMessage());
-    }
-    std::string out;
-    Render(result.Value(), out);
-    return out;
-}
+using TavoTest::Outcome;
+using TavoTest::Repeat;
 
 struct Row {
-    const char* yaml;
-    const char* expected;
+    std::string yaml;
+    std::string expected;  // Outcome of the read
 };
 
-void Check(const Row* begin, const Row* end) {
-    for (const Row* row = begin; row != end; ++row) {
-        SCOPED_TRACE(row->yaml);
-        EXPECT_EQ(Read(row->yaml), row->expected);
+void ExpectReads(const std::vector<Row>& rows) {
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.yaml.substr(0, 40));
+        EXPECT_EQ(Outcome(ParseYaml(row.yaml)), row.expected);
     }
 }
 
 TEST(YamlReader, ResolvesUntaggedScalarsByWordAndNumber) {
-    static const Row kRows[] = {
-        // Null words, and a quoted null word stays a string.
+    ExpectReads({
         {"", "~"},
         {"~", "~"},
         {"null", "~"},
-        {"Null", "~"},
-        {"NULL", "~"},
-        {"'null'", "'null'"},
-        {"\"\"", "''"},
-        {"nULL", "'nULL'"},
-        // Numbers: integral values are integers, unsigned unless below zero.
+        {"'null'", R"("null")"},
+        {"\"\"", R"("")"},
+        // Integral numbers are integers, unsigned unless below zero, with
+        // every digit up to the 64-bit limits, and floats beyond them.
         {"5", "u5"},
         {"-5", "s-5"},
-        {"+5", "u5"},
         {"5.5", "f5.5"},
         {"5.0", "u5"},
-        {"1e3", "u1000"},
         {"-0", "u0"},
-        {"-0.0", "u0"},
-        {"-2.5e0", "f-2.5"},
         {"0x10", "u16"},
-        {"-0x10", "s-16"},
         {"010", "u10"},
-        {".5", "f0.5"},
         {"1e-400", "f0"},
-        // Integer literals keep every digit, up to the 64-bit limits.
+        {"nan", "fnan"},
         {"9007199254740993", "u9007199254740993"},
         {"18446744073709551615", "u18446744073709551615"},
         {"-9223372036854775808", "s-9223372036854775808"},
-        // Beyond them, integral values stay floats.
         {"18446744073709551616", "f1.8446744073709552e+19"},
-        {"-9223372036854775809", "f-9.2233720368547758e+18"},
-        {"1e20", "f1e+20"},
-        // Not read whole by strtod, or infinite: strings.
-        {"1_000", "'1_000'"},
-        {".inf", "'.inf'"},
-        {"1e999", "'1e999'"},
-        {"inf", "'inf'"},
-        {"0x", "'0x'"},
-        {"5 apples", "'5 apples'"},
-        {"'5'", "'5'"},
-        // Bool words, exact and case-sensitive.
+        // Not read whole by strtod, or infinite: strings. Words are exact.
+        {"1_000", R"("1_000")"},
+        {".inf", R"(".inf")"},
+        {"1e999", R"("1e999")"},
         {"yes", "true"},
-        {"Y", "true"},
         {"ON", "true"},
-        {"True", "true"},
         {"Off", "false"},
-        {"n", "false"},
         {"NO", "false"},
-        {"tRue", "'tRue'"},
-        {"\"yes\"", "'yes'"},
-        // Literal and folded scalars count as not quoted.
+        {"tRue", R"("tRue")"},
+        {"\"yes\"", R"("yes")"},
+        // Block scalars count as not quoted; quoted ones keep all their bytes.
         {"|-\n  5\n", "u5"},
-        {"|\n  5\n", "'5\n'"},
-        {">-\n  yes\n", "true"},
-    };
-    Check(std::begin(kRows), std::end(kRows));
-}
-
-TEST(YamlReader, ReadsNanAsFloat) {
-    const BindingResult result = ParseYaml("nan");
-    ASSERT_TRUE(result.IsOk());
-    ASSERT_EQ(result.Value().GetKind(), Kind::Float);
-    EXPECT_NE(result.Value().GetFloat(), result.Value().GetFloat());
+        {"|\n  5\n", "\"5\n\""},
+        {"\"a\\0b\"", R"("a\0b")"},
+    });
 }
 
 TEST(YamlReader, HonoursStandardScalarTags) {
-    static const Row kRows[] = {
-        {"!!str 5", "'5'"},
-        {"!!str", "''"},
+    ExpectReads({
+        {"!!str 5", R"("5")"},
+        {"!!str", R"("")"},
         // !!int detects the base: a leading 0 is octal, 0x hexadecimal.
         {"!!int 010", "u8"},
         {"!!int 0x10", "u16"},
         {"!!int -1", "s-1"},
-        {"!!int '7'", "u7"},
-        {"!!int 18446744073709551615", "u18446744073709551615"},
-        {"!!int -9223372036854775808", "s-9223372036854775808"},
         {"!!float 1", "f1"},
-        {"!!float -2.5", "f-2.5"},
         {"!!bool yes", "true"},
-        {"!!bool OFF", "false"},
         {"!!bool maybe", "~"},
         {"!<tag:yaml.org,2002:int> 12", "u12"},
-    };
-    Check(std::begin(kRows), std::end(kRows));
+        {"!foo x", "Unsupported YAML tag '!foo'."},
+        {"a: !!binary aGk=", "Unsupported YAML tag 'tag:yaml.org,2002:binary'."},
+        {"!!int 12x", "Value 12x for 'yaml' of type uint64_t is in an incorrect format"},
+        {"!!int 99999999999999999999",
+         "Value 99999999999999999999 for 'yaml' of type uint64_t is out of range"},
+        {"!!int -9223372036854775809",
+         "Value -9223372036854775809 for 'yaml' of type int64_t is out of range"},
+        {"!!float abc", "Value abc for 'yaml' of type double is in an incorrect format"},
+    });
 }
 
 TEST(YamlReader, BuildsMappingsAndSequences) {
-    static const Row kRows[] = {
-        // Fields iterate in byte order of their names.
-        {"b: 1\na: 2\nB: 3", "{B: u3, a: u2, b: u1}"},
-        {"a:\n  - 1\n  - {b: [x, ~]}\n", "{a: [u1, {b: ['x', ~]}]}"},
-        {"[1, [2, 3], [], {}]", "[u1, [u2, u3], [], {}]"},
-        {"- a\n-\n- c", "['a', ~, 'c']"},
-        {"a:\nb: 2", "{a: ~, b: u2}"},
-        {"--- 5\n...\n", "u5"},
-        {"%YAML 1.1\n---\na: 1\n", "{a: u1}"},
+    ExpectReads({
+        {"b: 1\na: 2\nB: 3", "{B:u3,a:u2,b:u1}"},
+        {"a:\n  - 1\n  - {b: [x, ~]}\n", R"({a:[u1,{b:["x",~]}]})"},
+        {"[1, [2, 3], [], {}]", "[u1,[u2,u3],[],{}]"},
+        {"a:\nb: 2", "{a:~,b:u2}"},
         // Keys are never resolved.
-        {"5: a\ntrue: b\nnull: c\n~: d", "{5: 'a', null: 'c', true: 'b', ~: 'd'}"},
-        {"!!str k: v", "{k: 'v'}"},
-        // An empty key is the field named by the empty text.
-        {"\"\": 1", "{: u1}"},
-        {"? \n: 1", "{: u1}"},
-        // Sequence and mapping tags are accepted and ignored.
-        {"!!map {a: !!seq [1]}", "{a: [u1]}"},
-    };
-    Check(std::begin(kRows), std::end(kRows));
-}
-
-TEST(YamlReader, KeepsTheBytesOfQuotedScalarsByLength) {
-    const BindingResult result = ParseYaml("\"a\\0b\"");
-    ASSERT_TRUE(result.IsOk());
-    EXPECT_EQ(result.Value().GetString(), std::string_view("a\0b", 3));
+        {"5: a\ntrue: b\nnull: c\n~: d", R"({5:"a",null:"c",true:"b",~:"d"})"},
+        {"!!str k: v", R"({k:"v"})"},
+        {"? \n: 1", "{:u1}"},
+        {"!!map {a: !!seq [1]}", "{a:[u1]}"},
+        {"!!int 5: a",
+         "Invalid mapping key. Only string scalar keys are allowed. At line: 1 col: 1"},
+        {"? [a]\n: 1", "Unexpected start of sequence. At line: 1 col: 3"},
+        {"? {a: 1}\n: 2", "Unexpected start of mapping. At line: 1 col: 3"},
+        {"a: 1\n---\nb: 2", "Multi-document YAML is not supported."},
+        {"---\n---\n", "Multi-document YAML is not supported."},
+        // libyaml's problems, at its 0-based positions.
+        {"a: [1, 2", "YAML parser error: did not find expected ',' or ']'. At line: 1 col: 0"},
+        {"a: \xff", "YAML parser error: invalid leading UTF-8 octet. At line: 0 col: 0"},
+        {std::string("a: \0", 4),
+         "YAML parser error: control characters are not allowed. At line: 0 col: 0"},
+    });
 }
 
 TEST(YamlReader, RepeatedKeysFollowTheJsonReadersRule) {
-    static const Row kRows[] = {
-        // A scalar (or null) replaces the earlier value.
-        {"a: 1\na: 2", "{a: u2}"},
-        {"a: {x: 1}\na: 5", "{a: u5}"},
-        {"a: [1]\na: x", "{a: 'x'}"},
-        {"a: 1\na: ~", "{a: ~}"},
-        // A mapping merges into an earlier mapping, a sequence appends.
-        {"a: {x: 1}\na: {y: 2}", "{a: {x: u1, y: u2}}"},
-        {"a: {x: 1}\na: {x: 2}", "{a: {x: u2}}"},
-        {"a: [1]\na: [2]", "{a: [u1, u2]}"},
-        // A different kind of container replaces it.
-        {"a: [1]\na: {y: 2}", "{a: {y: u2}}"},
-        // An alias replaces it too, even when it points inside it.
-        {"a: {b: &x 1}\na: *x", "{a: u1}"},
-        {"a: {b: &x [1]}\na: *x", "{a: [u1]}"},
-        {"a: &x 1\na: *x", "{a: u1}"},
-    };
-    Check(std::begin(kRows), std::end(kRows));
+    ExpectReads({
+        // Scalars, null, other kinds of container and aliases (even into it)
+        // replace the earlier value; a mapping merges, a sequence appends.
+        {"a: {x: 1}\na: 5", "{a:u5}"},
+        {"a: 1\na: ~", "{a:~}"},
+        {"a: {x: 1}\na: {y: 2}", "{a:{x:u1,y:u2}}"},
+        {"a: [1]\na: [2]", "{a:[u1,u2]}"},
+        {"a: [1]\na: {y: 2}", "{a:{y:u2}}"},
+        {"a: {b: &x [1]}\na: *x", "{a:[u1]}"},
+    });
 }
 
 TEST(YamlReader, AliasesCopyTheAnchoredValue) {
-    static const Row kRows[] = {
-        {"a: &x [1, 2]\nb: *x", "{a: [u1, u2], b: [u1, u2]}"},
-        {"a: &x {k: v}\nb: *x\nc: *x", "{a: {k: 'v'}, b: {k: 'v'}, c: {k: 'v'}}"},
-        {"a: &x 5\nb: *x", "{a: u5, b: u5}"},
-        {"a: &x !!int 5\nb: *x", "{a: u5, b: u5}"},
-        {"a: &x\nb: *x", "{a: ~, b: ~}"},
+    ExpectReads({
+        {"a: &x [1, 2]\nb: *x", "{a:[u1,u2],b:[u1,u2]}"},
+        {"a: &x !!int 5\nb: *x", "{a:u5,b:u5}"},
+        {"a: &x\nb: *x", "{a:~,b:~}"},
         // Anchors remember paths: later appends to the sequence holding the
         // anchored node do not lose it.
-        {"- &a [1]\n- x\n- z\n- *a", "[[u1], 'x', 'z', [u1]]"},
-        {"- - &a {k: [1]}\n  - 2\n- *a", "[[{k: [u1]}, u2], {k: [u1]}]"},
-        // A node anchored inside an anchored node.
-        {"a: &o {i: &in [1]}\nb: *in\nc: *o", "{a: {i: [u1]}, b: [u1], c: {i: [u1]}}"},
+        {"- &a [1]\n- x\n- z\n- *a", R"([[u1],"x","z",[u1]])"},
+        {"a: &o {i: &in [1]}\nb: *in\nc: *o", "{a:{i:[u1]},b:[u1],c:{i:[u1]}}"},
         // A key anchor stands for the key's text once its mapping is closed.
-        {"m: {&k name: 1}\nv: *k", "{m: {name: u1}, v: 'name'}"},
-        {"- {&k name: 1}\n- *k", "[{name: u1}, 'name']"},
+        {"m: {&k name: 1}\nv: *k", R"({m:{name:u1},v:"name"})"},
         // In key position an alias stands for the text of a key anchor or of
         // an anchored string-like scalar.
-        {"a: &k name\n*k : 2", "{a: 'name', name: u2}"},
-        {"m: {&k name: 1}\nn: {*k : 2}", "{m: {name: u1}, n: {name: u2}}"},
-        {"a: &k 5\n*k : b", "{5: 'b', a: u5}"},
-    };
-    Check(std::begin(kRows), std::end(kRows));
+        {"a: &k name\n*k : 2", R"({a:"name",name:u2})"},
+        {"m: {&k name: 1}\nn: {*k : 2}", "{m:{name:u1},n:{name:u2}}"},
+        {"a: &k 5\n*k : b", R"({5:"b",a:u5})"},
+        {"a: &x 1\nb: &x 2", "Duplicate occurrence of anchor \"x\". At line: 2 col: 4"},
+        {"- &x [1]\n- &x {}", "Duplicate occurrence of anchor \"x\". At line: 2 col: 3"},
+        // Only string-like anchors may stand for a key.
+        {"a: &s [1]\n*s : 2",
+         "Invalid mapping key. Only string scalar keys are allowed. At line: 2 col: 1"},
+        // Aliases to open nodes (a key's anchor is on its open mapping; a
+        // mapping reopened through a repeated key is the same node).
+        {"a: &x [1, *x]", "Cannot deserialize cyclic aliases. Alias \"x\". At line: 1 col: 11"},
+        {"&k name: 1\nother: *k",
+         "Cannot deserialize cyclic aliases. Alias \"k\". At line: 2 col: 8"},
+        {"a: &x {k: 1}\na: {z: *x}",
+         "Cannot deserialize cyclic aliases. Alias \"x\". At line: 2 col: 8"},
+        // Aliases to nothing (yet); the first failure wins.
+        {"b: *y", "Undefined alias encountered: \"y\". At line: 1 col: 4"},
+        {"*y : 1", "Undefined alias encountered: \"y\". At line: 1 col: 1"},
+        {"- *a\n- &a 1", "Undefined alias encountered: \"a\". At line: 1 col: 3"},
+        {"a: *y\nb: !foo x", "Undefined alias encountered: \"y\". At line: 1 col: 4"},
+    });
 }
 
 TEST(YamlReader, AliasCopyIsIndependentOfItsSource) {
     BindingResult result = ParseYaml("a: &x {k: [1, 2]}\nb: *x");
     ASSERT_TRUE(result.IsOk());
     result.Value().Field("a").Field("k").Append().SetString("more");
-    std::string out;
-    Render(result.Value(), out);
-    EXPECT_EQ(out, "{a: {k: [u1, u2, 'more']}, b: {k: [u1, u2]}}");
+    EXPECT_EQ(TavoTest::TypedText(result.Value()), R"({a:{k:[u1,u2,"more"]},b:{k:[u1,u2]}})");
 }
 
-TEST(YamlReader, AcceptsNestingAtTheDepthLimit) {
-    const std::string yaml =
-        std::string(Tavo::kYamlMaxDepth, '[') + std::string(Tavo::kYamlMaxDepth, ']');
-    const BindingResult result = ParseYaml(yaml);
-    ASSERT_TRUE(result.IsOk()) << result.ErrorMessage();
-    const BindingProperty* node = &result.Value();
-    std::size_t depth = 1;
-    while (node->Size() == 1) {
-        node = &node->ElementAt(0);
-        ++depth;
-    }
-    EXPECT_EQ(node->GetKind(), Kind::Collection);
-    EXPECT_EQ(depth, Tavo::kYamlMaxDepth);
+TEST(YamlReader, ReadsNestingUpToTheLimitAndRefusesItBeyond) {
+    const BindingResult deepest =
+        ParseYaml(std::string(kYamlMaxDepth, '[') + std::string(kYamlMaxDepth, ']'));
+    ASSERT_TRUE(deepest.IsOk()) << deepest.ErrorMessage();
+    EXPECT_EQ(TavoTest::NestedLevels(deepest.Value()), kYamlMaxDepth);
+    // 600 levels around an alias of a 600-level value: the copy would
+    // exceed the limit.
+    const std::string deep = std::string(600, '[') + std::string(600, ']');
+    ExpectReads({
+        {std::string(kYamlMaxDepth + 1, '[') + std::string(kYamlMaxDepth + 1, ']'),
+         "Nesting deeper than 1000 levels. At line: 1 col: 1001"},
+        {Repeat("{a: ", kYamlMaxDepth + 1) + std::string(kYamlMaxDepth + 1, '}'),
+         "Nesting deeper than 1000 levels. At line: 1 col: 4001"},
+        {"a: &x " + deep + "\nb: " + std::string(599, '[') + "*x" + std::string(599, ']'),
+         "Nesting deeper than 1000 levels. At line: 2 col: 603"},
+    });
 }
 
-TEST(YamlReader, AllowsAliasesWithinTheExpansionBudget) {
+TEST(YamlReader, CapsAliasExpansion) {
     // 100 elements copied 900 times: 90,900 values, under the floor of 100,000.
-    std::string yaml = "a: &x [";
-    for (int i = 0; i < 100; ++i) {
-        yaml += i == 0 ? "1" : ", 1";
+    const BindingResult allowed =
+        ParseYaml("a: &x [1" + Repeat(", 1", 99) + "]\nb: [*x" + Repeat(", *x", 899) + "]\n");
+    ASSERT_TRUE(allowed.IsOk()) << allowed.ErrorMessage();
+    EXPECT_EQ(allowed.Value().Find("b").Size(), 900u);
+    EXPECT_EQ(allowed.Value().Find("b").ElementAt(899).Size(), 100u);
+
+    // Each level holds ten aliases of the one before: 10^9 values if expanded.
+    std::string laughs = "a0: &a0 [lol" + Repeat(", lol", 9) + "]\n";
+    for (int level = 1; level <= 9; ++level) {
+        const std::string previous = "*a" + std::to_string(level - 1);
+        laughs += "a" + std::to_string(level) + ": &a" + std::to_string(level) + " [" + previous +
+                  Repeat(", " + previous, 9) + "]\n";
     }
-    yaml += "]\nb: [";
-    for (int i = 0; i < 900; ++i) {
-        yaml += i == 0 ? "*x" : ", *x";
+    // Copies of one 64 KiB text: cheap in values, not in bytes, as values
+    // and as keys.
+    const std::string text = "a: &x " + std::string(65536, 'x');
+    std::string asKeys = text + "\nb: {";
+    for (int i = 0; i < 100000; ++i) {
+        asKeys += "? *x\n: " + std::to_string(i) + ", ";
     }
-    yaml += "]\n";
-    const BindingResult result = ParseYaml(yaml);
-    ASSERT_TRUE(result.IsOk()) << result.ErrorMessage();
-    EXPECT_EQ(result.Value().Find("b").Size(), 900u);
-    EXPECT_EQ(result.Value().Find("b").ElementAt(899).Size(), 100u);
+    // An anchor 900 levels deep aliased over and over: each alias walks 900
+    // steps, so the budget ends this long before it becomes slow.
+    const std::string outcomes[] = {
+        Outcome(ParseYaml(laughs)),
+        Outcome(ParseYaml(text + "\nb: [" + Repeat("*x, ", 100000) + "]\n")),
+        Outcome(ParseYaml(asKeys + "}\n")),
+        Outcome(ParseYaml(std::string(900, '[') + "&a x" + Repeat(", *a", 200000) +
+                          std::string(900, ']'))),
+    };
+    EXPECT_EQ(outcomes[0].substr(0, 45), "Aliases expand to more than 100000 values. At");
+    for (const std::string& outcome : outcomes) {
+        EXPECT_EQ(outcome.substr(0, 28), "Aliases expand to more than ");
+    }
 }
 
 }  // namespace

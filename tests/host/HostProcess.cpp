@@ -5,9 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
-#include <memory>
+#include <sstream>
 
 extern char** environ;
 
@@ -15,32 +14,25 @@ namespace Tavo::Testing {
 
 namespace {
 
-using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
-
-File TempFile() {
-    return File(std::tmpfile(), &std::fclose);
-}
-
 std::string ReadBack(std::FILE* file) {
     std::string text;
     std::rewind(file);
     char buffer[4096];
-    std::size_t count = 0;
-    while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+    for (std::size_t count; (count = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
         text.append(buffer, count);
     }
+    std::fclose(file);
     return text;
 }
 
 }  // namespace
 
 Outcome RunHost(const std::vector<std::string>& args, std::string_view input) {
+    // The emulator's command line, '|'-separated, then ulm-host's.
     std::vector<std::string> argv;
-    const std::string emulator = TAVO_HOST_EMULATOR;
-    for (std::size_t begin = 0; !emulator.empty() && begin <= emulator.size();) {
-        const std::size_t end = std::min(emulator.find('|', begin), emulator.size());
-        argv.push_back(emulator.substr(begin, end - begin));
-        begin = end + 1;
+    std::istringstream emulator(TAVO_HOST_EMULATOR);
+    for (std::string part; std::getline(emulator, part, '|');) {
+        argv.push_back(part);
     }
     argv.push_back(TAVO_ULM_HOST);
     argv.insert(argv.end(), args.begin(), args.end());
@@ -51,38 +43,34 @@ Outcome RunHost(const std::vector<std::string>& args, std::string_view input) {
     pointers.push_back(nullptr);
 
     Outcome outcome;
-    File in = TempFile(), out = TempFile(), err = TempFile();
-    if (!in || !out || !err) {
+    std::FILE* files[] = {std::tmpfile(), std::tmpfile(), std::tmpfile()};  // in, out, err
+    if (files[0] == nullptr || files[1] == nullptr || files[2] == nullptr) {
         ADD_FAILURE() << "cannot create temporary files";
         return outcome;
     }
-    if (!input.empty()) {
-        std::fwrite(input.data(), 1, input.size(), in.get());
-    }
-    std::fflush(in.get());
-    std::rewind(in.get());
-
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fileno(in.get()), STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, fileno(out.get()), STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, fileno(err.get()), STDERR_FILENO);
+    for (int fd = 0; fd < 3; ++fd) {
+        posix_spawn_file_actions_adddup2(&actions, fileno(files[fd]), fd);
+    }
+    if (!input.empty()) {  // an empty view may have no data at all
+        std::fwrite(input.data(), 1, input.size(), files[0]);
+    }
+    std::fflush(files[0]);
+    std::rewind(files[0]);
     pid_t child = 0;
     const int spawned =
         posix_spawnp(&child, pointers[0], &actions, nullptr, pointers.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
-        ADD_FAILURE() << "cannot start " << argv[0];
-        return outcome;
-    }
+    std::fclose(files[0]);
     int status = 0;
-    if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
-        ADD_FAILURE() << "ulm-host did not exit normally";
-        return outcome;
+    if (spawned != 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
+        ADD_FAILURE() << "ulm-host did not start or did not exit normally";
+    } else {
+        outcome.status = WEXITSTATUS(status);
     }
-    outcome.status = WEXITSTATUS(status);
-    outcome.out = ReadBack(out.get());
-    outcome.err = ReadBack(err.get());
+    outcome.out = ReadBack(files[1]);
+    outcome.err = ReadBack(files[2]);
     return outcome;
 }
 

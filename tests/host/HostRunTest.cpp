@@ -6,25 +6,23 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "binding/BindingProperty.h"
 #include "formats/JsonReader.h"
 #include "host/Scenario.h"
 #include "tests/host/HostProcess.h"
 
 namespace {
 
-using Tavo::BindingProperty;
-using Tavo::Testing::Outcome;
-using Tavo::Testing::RunHost;
+using namespace Tavo::Testing;
 
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
+void ExpectAll(const std::string& text, const std::vector<std::string>& parts) {
+    for (const std::string& part : parts) {
+        EXPECT_NE(text.find(part), std::string::npos) << part << "\n---\n" << text;
+    }
 }
 
 // Writes `text` to a fresh file in the test's temporary directory.
@@ -34,161 +32,146 @@ std::string ScenarioFile(const std::string& name, const std::string& text) {
     return path;
 }
 
-std::vector<std::string> RunArgs(std::vector<std::string> more) {
-    std::vector<std::string> args = {"run", "--plugin", TAVO_PLUGIN};
-    args.insert(args.end(), more.begin(), more.end());
-    return args;
-}
-
-// Without arguments: the built-in scenario against the plugin built beside
-// ulm-host, which meets every expectation of the scenario. (Times are not
-// compared: they include the real time the plugin spends, which varies.)
-TEST(HostRun, PlaysTheBuiltInScenarioAgainstThePluginBesideIt) {
-    const Outcome outcome = RunHost({"run"});
-    EXPECT_EQ(outcome.status, 0) << outcome.out << outcome.err;
-    for (const char* line : {
-             "  subscribe  OnJsonApiEvent_vex-login_v1_session flags=0\n",
-             "request    GET /vex-login/v1/session -> 200 "
-             "{\"accountId\":9,\"state\":\"SUCCEEDED\",\"summonerId\":7}\n",
-             "  lcds       loginService.performLCDSHeartBeat(9, \"\", 1, \"",
-             "  log        ERROR vex-heartbeat: Error response for POST "
-             "/vex-login/v1/session/invoke: LCDS loginService.performLCDSHeartBeat failed: LCDS "
-             "is unavailable\n",
-             "  heartbeats      62 sent, 1 failed\n",
-             "  accounts        9: 27, 10: 35\n",
-             "  subscriptions   5 at the end, 0 after Shutdown\n",
-             "All 9 checks passed.\n",
-         }) {
-        EXPECT_TRUE(Contains(outcome.out, line)) << line;
+// `ulm-host run` with the heartbeat plugin, unless `args` names another.
+Outcome RunPlugin(std::vector<std::string> args) {
+    if (std::find(args.begin(), args.end(), "--plugin") == args.end()) {
+        args.insert(args.begin(), {"--plugin", TAVO_PLUGIN});
     }
-    EXPECT_EQ(outcome.err, "");
+    args.insert(args.begin(), "run");
+    return RunHost(args);
 }
 
+// Without a plugin or scenario: the built-in scenario against the plugin built
+// beside ulm-host, which accepts the newer host API offered and meets every
+// expectation. (Times are not compared: they include the real time the
+// plugin spends, which varies.)
+TEST(HostRun, PlaysTheBuiltInScenarioAgainstThePluginBesideIt) {
+    const Outcome outcome = RunHost({"run", "--api-version", "18.3.0"});
+    EXPECT_EQ(outcome.status, 0) << outcome.out << outcome.err;
+    ExpectAll(
+        outcome.out,
+        {"plugin API 18.0.0, host API 18.3.0\n",
+         "  subscribe  OnJsonApiEvent_vex-login_v1_session flags=0\n",
+         "request    GET /vex-login/v1/session -> 200 "
+         "{\"accountId\":9,\"state\":\"SUCCEEDED\",\"summonerId\":7}\n",
+         "  lcds       loginService.performLCDSHeartBeat(9, \"\", 1, \"",
+         "  log        ERROR vex-heartbeat: Error response for POST /vex-login/v1/session/invoke: "
+         "LCDS loginService.performLCDSHeartBeat failed: LCDS is unavailable\n",
+         "  heartbeats      62 sent, 1 failed\n", "  accounts        9: 27, 10: 35\n",
+         "  subscriptions   5 at the end, 0 after Shutdown\n", "All 9 checks passed.\n"});
+    EXPECT_EQ(outcome.err, "");
+
+    // --print-scenario writes it as a scenario file that reads back.
+    const Outcome printed = RunHost({"run", "--print-scenario"});
+    EXPECT_EQ(printed.status, 0);
+    ExpectAll(printed.out, {"# A scenario for `ulm-host run --scenario FILE`"});
+    Tavo::Host::Scenario scenario;
+    std::string error;
+    EXPECT_TRUE(Tavo::Host::ParseScenario(printed.out, false, scenario, error)) << error;
+    EXPECT_EQ(scenario.name, "built-in");
+}
+
+// Every kind of expectation, unmet; the session set and deleted at one time
+// stays deleted (steps keep their file order), so no heartbeat is sent.
 TEST(HostRun, FailsNamingEachUnmetExpectation) {
-    const std::string path = ScenarioFile("unmet.yaml", R"(
-name: unmet
+    const Outcome outcome = RunPlugin({"--scenario", ScenarioFile("unmet.yaml", R"(
+steps:
+  - {at: 1m, set: /vex-login/v1/session, value: {state: SUCCEEDED, summonerId: 7, accountId: 9}}
+  - {at: 1m, delete: /vex-login/v1/session}
 end: 3m
 expect:
   heartbeats: 5
-  logs: [{level: error, contains: nope}]
-)");
-    const Outcome outcome = RunHost(RunArgs({"--scenario", path}));
+  failed: 1
+  accounts: {10: 1, 9: 2}
+  counts: [1, "2..3"]
+  times: [1m, 90s]
+  logs: [{level: warn, contains: x}, {level: 2, contains: why, count: 0}]
+  subscriptions: 2
+)")});
     EXPECT_EQ(outcome.status, 1);
-    EXPECT_TRUE(Contains(outcome.out, "FAILED: heartbeats: expected 5, got 0")) << outcome.out;
-    EXPECT_TRUE(Contains(outcome.out,
-                         "FAILED: ERROR lines containing 'nope': expected at least "
-                         "one, got none"))
-        << outcome.out;
-    EXPECT_TRUE(Contains(outcome.out, "2 of ")) << outcome.out;
+    ExpectAll(outcome.out,
+              {"FAILED: heartbeats: expected 5, got 0\n"
+               "FAILED: failed heartbeats: expected 1, got 0\n"
+               "FAILED: accounts: expected 9: 2, 10: 1, got none\n"
+               "FAILED: counts: expected 1..3, got none\n"
+               "FAILED: heartbeat times (within 1 s): expected [+00:01:00.000, +00:01:30.000], "
+               "got []\n"
+               "FAILED: WARN lines containing 'x': expected at least one, got none\n"
+               "FAILED: subscriptions at the end: expected 2, got 5\n"
+               "7 of 12 checks failed.\n"});
 }
 
 TEST(HostRun, WritesEveryLineAsJsonWithJson) {
-    const std::string path = ScenarioFile("json.yaml", "end: 2m\n");
-    const Outcome outcome = RunHost(RunArgs({"--scenario", path, "--json"}));
+    const Outcome outcome =
+        RunPlugin({"--scenario", ScenarioFile("json.yaml", "end: 2m\n"), "--json"});
     EXPECT_EQ(outcome.status, 0) << outcome.out << outcome.err;
     std::istringstream lines(outcome.out);
-    std::string line;
-    std::vector<std::string> kinds;
-    while (std::getline(lines, line)) {
-        SCOPED_TRACE(line);
+    std::string kinds;
+    for (std::string line; std::getline(lines, line);) {
         Tavo::BindingResult parsed = Tavo::ParseJson(line);
-        ASSERT_TRUE(parsed.IsOk());
-        kinds.emplace_back(parsed.Value().Find("kind").GetString());
+        ASSERT_TRUE(parsed.IsOk()) << line;
+        kinds += std::string(parsed.Value().Find("kind").GetString()) + " ";
     }
-    ASSERT_FALSE(kinds.empty());
-    EXPECT_EQ(kinds.front(), "scenario");
-    EXPECT_EQ(kinds.back(), "result");
-    EXPECT_NE(std::find(kinds.begin(), kinds.end(), "summary"), kinds.end());
-    EXPECT_NE(std::find(kinds.begin(), kinds.end(), "callback"), kinds.end());
-}
-
-TEST(HostRun, ReportsWhatItCannotLoadOrRead) {
-    const Outcome noPlugin = RunHost({"run", "--plugin", "/nonexistent/ulm-be-x.so", "--quiet"});
-    EXPECT_EQ(noPlugin.status, 1);
-    EXPECT_TRUE(Contains(noPlugin.err, "ulm-host run: cannot load '/nonexistent/ulm-be-x.so'"))
-        << noPlugin.err;
-
-    const std::string bad = ScenarioFile("bad.yaml", "end: 1m\nsteps: [{at: soon, delete: /a}]\n");
-    const Outcome badScenario = RunHost(RunArgs({"--scenario", bad}));
-    EXPECT_EQ(badScenario.status, 1);
-    EXPECT_EQ(badScenario.err, "ulm-host run: " + bad +
-                                   ": steps[0].at: 'soon' is not a duration (use seconds, or "
-                                   "parts like 90s, 10m, 2h, 1h30m, 250ms, 1d)\n");
-
-    const Outcome missing = RunHost(RunArgs({"--scenario", "/nonexistent.yaml"}));
-    EXPECT_EQ(missing.status, 1);
-    EXPECT_EQ(missing.err, "ulm-host run: cannot read '/nonexistent.yaml'\n");
-
-    EXPECT_EQ(RunHost(RunArgs({"--api-version", "18.x"})).status, 2);
+    EXPECT_TRUE(kinds.starts_with("scenario ") && kinds.find(" callback ") != kinds.npos &&
+                kinds.ends_with(" summary result "))
+        << kinds;
 }
 
 // The plugin, not the host, decides which host versions it accepts; a
 // refused one ends the process with the plugin's fatal report.
-TEST(HostRun, OffersTheChosenApiVersion) {
-    const std::string path = ScenarioFile("short.yaml", "end: 1s\n");
-    const Outcome newer = RunHost(RunArgs({"--scenario", path, "--api-version", "18.3.0"}));
-    EXPECT_EQ(newer.status, 0);
-    EXPECT_TRUE(Contains(newer.out, "plugin API 18.0.0, host API 18.3.0")) << newer.out;
-
-    const Outcome refused = RunHost(RunArgs({"--scenario", path, "--api-version", "19.0.0"}));
-    EXPECT_EQ(refused.status, 134);
-    EXPECT_TRUE(Contains(refused.err, "ALE-EECF0606")) << refused.err;
-    EXPECT_TRUE(Contains(refused.err,
-                         "vex-heartbeat which supports plugin API 18.0.0 is not "
-                         "compatible with core's plugin API 19.0.0"))
-        << refused.err;
-}
-
-TEST(HostRun, PrintsTheBuiltInScenarioAsAValidScenario) {
-    const Outcome outcome = RunHost({"run", "--print-scenario"});
-    EXPECT_EQ(outcome.status, 0);
-    EXPECT_TRUE(Contains(outcome.out, "# A scenario for `ulm-host run --scenario FILE`"));
-    Tavo::Host::Scenario scenario;
-    std::string error;
-    EXPECT_TRUE(Tavo::Host::ParseScenario(outcome.out, false, scenario, error)) << error;
-    EXPECT_EQ(scenario.name, "built-in");
-}
-
-TEST(HostDescribe, ListsThePluginsTypesFieldsValuesAndEvents) {
-    const Outcome outcome = RunHost({"describe", "--plugin", TAVO_PLUGIN});
-    EXPECT_EQ(outcome.status, 0) << outcome.err;
-    for (const char* line : {
-             "export load_vex_heartbeat, plugin API 18.0.0 (host offered 18.0.0)",
-             "  enum LoginSessionStates  size 4  tags: Plugins, Plugin vex-heartbeat\n"
-             "      ERROR = 3\n      IN_PROGRESS = 0\n      LOGGING_OUT = 2\n"
-             "      SUCCEEDED = 1\n",
-             "  struct LoginSession  size 24  tags: Plugins, Plugin vex-heartbeat\n"
-             "      state          enum LoginSessionStates              offset 0\n"
-             "      summonerId     uint64                               offset 8\n"
-             "      accountId      uint64                               offset 16\n",
-             "  OnJsonApiEvent  payload PluginResourceEvent  tags: tclient\n"
-             "      Fired when a resource is changed.\n",
-             "Functions (0)",
-         }) {
-        EXPECT_TRUE(Contains(outcome.out, line)) << line << "\n---\n" << outcome.out;
+TEST(HostRun, ReportsWhatItCannotLoadReadOrOffer) {
+    const std::string bad = ScenarioFile("bad.yaml", "end: 1m\nsteps: [{at: 1s, set: /a}]\n");
+    struct Row {
+        std::vector<std::string> args;
+        int status;
+        std::vector<std::string> parts;  // of the standard error
+    };
+    const Row rows[] = {
+        {{"--plugin", "/nonexistent/ulm-be-x.so", "--quiet"},
+         1,
+         {"ulm-host run: cannot load '/nonexistent/ulm-be-x.so'"}},
+        {{"--scenario", bad}, 1, {"ulm-host run: " + bad + ": steps[0]: 'set' needs a 'value'\n"}},
+        {{"--scenario", "/nonexistent.yaml"},
+         1,
+         {"ulm-host run: cannot read '/nonexistent.yaml'\n"}},
+        {{"--api-version", "18.x"}, 2, {"--help"}},
+        {{"--api-version", "19.0.0"},
+         134,
+         {"ALE-EECF0606",
+          "vex-heartbeat which supports plugin API 18.0.0 is not compatible with core's plugin API "
+          "19.0.0"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::PrintToString(row.args));
+        const Outcome outcome = RunPlugin(row.args);
+        EXPECT_EQ(outcome.status, row.status);
+        ExpectAll(outcome.err, row.parts);
     }
-    EXPECT_FALSE(Contains(outcome.out, "warning")) << outcome.out;
 }
 
-TEST(HostDescribe, WritesOneJsonDocumentWithJson) {
-    const Outcome outcome = RunHost({"describe", "--plugin", TAVO_PLUGIN, "--json"});
-    EXPECT_EQ(outcome.status, 0) << outcome.err;
-    Tavo::BindingResult parsed = Tavo::ParseJson(outcome.out);
-    ASSERT_TRUE(parsed.IsOk()) << parsed.ErrorMessage();
-    const BindingProperty& types = parsed.Value().Find("types");
-    const BindingProperty* session = nullptr;
-    for (const BindingProperty& type : types.Elements()) {
-        if (type.Find("name").GetString() == "LoginSession") {
-            session = &type;
-        }
-    }
-    ASSERT_NE(session, nullptr);
-    const BindingProperty& state = session->Find("fields").ElementAt(0);
-    EXPECT_EQ(state.Find("kind").GetUnsigned(), 16u);
-    EXPECT_EQ(state.Find("typeName").GetString(), "LoginSessionStates");
-    EXPECT_EQ(parsed.Value().Find("plugin").Find("symbol").GetString(), "load_vex_heartbeat");
-    EXPECT_EQ(parsed.Value().Find("functions").Size(), 0u);
-    EXPECT_EQ(parsed.Value().Find("warnings").Size(), 0u);
+TEST(HostDescribe, ListsThePluginsTypesFieldsValuesAndEventsAsTextOrJson) {
+    const Outcome text = RunHost({"describe", "--plugin", TAVO_PLUGIN});
+    EXPECT_EQ(text.status, 0) << text.err;
+    ExpectAll(text.out, {"export load_vex_heartbeat, plugin API 18.0.0 (host offered 18.0.0)",
+                         "  enum LoginSessionStates  size 4  tags: Plugins, Plugin vex-heartbeat\n"
+                         "      ERROR = 3\n      IN_PROGRESS = 0\n      LOGGING_OUT = 2\n"
+                         "      SUCCEEDED = 1\n",
+                         "  struct LoginSession  size 24  tags: Plugins, Plugin vex-heartbeat\n"
+                         "      state          enum LoginSessionStates              offset 0\n"
+                         "      summonerId     uint64                               offset 8\n"
+                         "      accountId      uint64                               offset 16\n",
+                         "  OnJsonApiEvent  payload PluginResourceEvent  tags: tclient\n"
+                         "      Fired when a resource is changed.\n",
+                         "Functions (0)"});
+    EXPECT_EQ(text.out.find("warning"), std::string::npos) << text.out;
+
+    const Outcome json = RunHost({"describe", "--plugin", TAVO_PLUGIN, "--json"});
+    EXPECT_EQ(json.status, 0) << json.err;
+    EXPECT_TRUE(Tavo::ParseJson(json.out).IsOk()) << json.out;
+    ExpectAll(json.out, {"\n    \"functions\": [],\n", "\"symbol\": \"load_vex_heartbeat\"",
+                         "\"kind\": 16,\n                    \"kindName\": \"enum\",\n"
+                         "                    \"name\": \"state\",\n",
+                         "\"typeName\": \"LoginSessionStates\"", "\n    \"warnings\": []\n"});
 }
 
 }  // namespace

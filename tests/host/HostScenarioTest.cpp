@@ -7,7 +7,6 @@
 #include <cmath>
 #include <limits>
 #include <string>
-#include <vector>
 
 #include "formats/Yaml.h"
 #include "host/PluginLoader.h"
@@ -20,97 +19,48 @@ namespace {
 using namespace Tavo;
 using namespace Tavo::Host;
 
-BindingProperty Yaml(const char* text) {
-    BindingResult parsed = ParseYaml(text);
-    EXPECT_TRUE(parsed.IsOk()) << parsed.ErrorMessage();
-    return std::move(parsed.Value());
-}
-
-TEST(HostScenario, ReadsDurationsAsSecondsOrUnitParts) {
+TEST(HostScenario, ReadsDurationsAsSecondsOrUnitPartsAndRefusesTheRest) {
     struct Row {
         const char* yaml;
-        VirtualTime milliseconds;
+        VirtualTime milliseconds;  // -1: refused
     };
     const Row rows[] = {
-        {"90", 90000},    {"1.5", 1500},   {"0", 0},           {"90s", 90000},
-        {"10m", 600000},  {"2h", 7200000}, {"1h30m", 5400000}, {"250ms", 250},
-        {"1d", 86400000}, {"'90'", 90000}, {"5m30s", 330000},  {"0.0005", 1},
+        {"90", 90000},     {"1.5", 1500},      {"0", 0},       {"90s", 90000},   {"10m", 600000},
+        {"2h", 7200000},   {"1h30m", 5400000}, {"250ms", 250}, {"1d", 86400000}, {"'90'", 90000},
+        {"5m30s", 330000}, {"0.0005", 1},      {"''", -1},     {"5x", -1},       {"'-3'", -1},
+        {"-3", -1},        {"1..2", -1},       {"m", -1},      {"true", -1},     {"1001d", -1},
+        {"[1]", -1},       {"1 m", -1},        {"s5", -1},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.yaml);
         VirtualTime time = -1;
         std::string error;
-        EXPECT_TRUE(ParseDuration(Yaml(row.yaml), time, error)) << error;
-        EXPECT_EQ(time, row.milliseconds * kNanosecondsPerMillisecond);
+        const bool read = ParseDuration(ParseYaml(row.yaml).Value(), time, error);
+        EXPECT_EQ(read, row.milliseconds >= 0) << error;
+        if (read) {
+            EXPECT_EQ(time, row.milliseconds * kNanosecondsPerMillisecond);
+        } else {
+            EXPECT_NE(error.find("duration"), std::string::npos) << error;
+        }
     }
 }
 
-TEST(HostScenario, RefusesWhatIsNotADuration) {
-    const char* rows[] = {"''",   "5x",    "'-3'", "-3",  "1..2", "m",
-                          "true", "1001d", "[1]",  "1 m", "s5"};
-    for (const char* yaml : rows) {
-        SCOPED_TRACE(yaml);
-        VirtualTime time = 0;
-        std::string error;
-        EXPECT_FALSE(ParseDuration(Yaml(yaml), time, error));
-        EXPECT_NE(error.find("duration"), std::string::npos) << error;
-    }
-}
-
-TEST(HostScenario, ReadsResourcesStepsInTimeOrderAndExpectations) {
+// What the expectations read is checked end to end (HostRun).
+TEST(HostScenario, SortsStepsByTimeKeepingFileOrderForTies) {
     Scenario scenario;
     std::string error;
-    ASSERT_TRUE(ParseScenario(R"(
-name: demo
-resources:
-  /a/b: {x: 1}
-lcds: nothing
-steps:
-  - {at: 2m, delete: /a/b}
-  - {at: 1m, set: /a/b, value: 2}
-  - {at: 1m, lcds: {error: down, status: 503}}
-  - {at: 3m, lcds: {answer: 5}}
-end: 1h
-expect:
-  heartbeats: 3
-  accounts: {10: 1, 9: 2}
-  counts: [1, "2..3"]
-  times: [1m, 90s]
-  logs: [{level: warn, contains: x}, {level: 2, contains: why, count: 0}]
-  subscriptions: 2
-)",
-                              false, scenario, error))
+    ASSERT_TRUE(
+        ParseScenario("end: 1h\nsteps: [{at: 2m, delete: /a}, {at: 1m, set: /a, value: 2}, "
+                      "{at: 1m, lcds: {error: down, status: 503}}, {at: 3m, lcds: {answer: 5}}]",
+                      false, scenario, error))
         << error;
-    EXPECT_EQ(scenario.name, "demo");
-    ASSERT_EQ(scenario.resources.size(), 1u);
-    EXPECT_EQ(scenario.resources[0].first, "/a/b");
-    EXPECT_EQ(scenario.lcds.mode, LcdsBehaviour::Mode::Nothing);
-    EXPECT_EQ(scenario.end, 3600 * kNanosecondsPerSecond);
-
-    // Stable by time: the two steps at 1m keep their file order.
-    ASSERT_EQ(scenario.steps.size(), 4u);
-    EXPECT_EQ(scenario.steps[0].action, ScenarioStep::Action::Set);
-    EXPECT_EQ(scenario.steps[0].value.GetUnsigned(), 2u);
-    EXPECT_EQ(scenario.steps[1].action, ScenarioStep::Action::Lcds);
-    EXPECT_EQ(scenario.steps[1].lcds.mode, LcdsBehaviour::Mode::Error);
-    EXPECT_EQ(scenario.steps[1].lcds.status, 503);
-    EXPECT_EQ(scenario.steps[2].action, ScenarioStep::Action::Delete);
-    EXPECT_EQ(scenario.steps[3].lcds.mode, LcdsBehaviour::Mode::Answer);
-    EXPECT_EQ(scenario.steps[3].lcds.typeName, "unsigned");
-
-    const ScenarioExpectations& expect = scenario.expect;
-    EXPECT_EQ(expect.heartbeats, 3u);
-    EXPECT_FALSE(expect.failed.has_value());
-    ASSERT_TRUE(expect.accounts.has_value());
-    EXPECT_EQ(expect.accounts->begin()->first, "9");  // numeric order
-    EXPECT_EQ(expect.counts, (std::vector<std::int64_t>{1, 2, 3}));
-    EXPECT_EQ(expect.times,
-              (std::vector<VirtualTime>{60 * kNanosecondsPerSecond, 90 * kNanosecondsPerSecond}));
-    ASSERT_EQ(expect.logs.size(), 2u);
-    EXPECT_EQ(expect.logs[0].level, 1);
-    EXPECT_FALSE(expect.logs[0].count.has_value());
-    EXPECT_EQ(expect.logs[1].count, 0u);
-    EXPECT_EQ(expect.subscriptions, 2u);
+    std::string order;
+    for (const ScenarioStep& step : scenario.steps) {
+        order +=
+            std::to_string(step.index) + " " + std::to_string(step.at / kNanosecondsPerSecond) +
+            (step.action == ScenarioStep::Action::Lcds ? " " + step.lcds.Describe() : "") + "; ";
+    }
+    EXPECT_EQ(order, R"(1 60; 2 60 error 503 "down"; 0 120; 3 180 answer 5 (unsigned); )");
 }
 
 TEST(HostScenario, NamesTheOffendingPlaceOfABadScenario) {
@@ -122,13 +72,12 @@ TEST(HostScenario, NamesTheOffendingPlaceOfABadScenario) {
         {"[1]", "a scenario is a map with steps, end and expect (got [1])"},
         {"steps: []", "a scenario needs 'end', the virtual time at which it stops"},
         {"end: 1m\nexpcet: {}",
-         "unknown key 'expcet' (expected one of: name, description, "
-         "resources, lcds, steps, end, expect)"},
+         "unknown key 'expcet' (expected one of: name, description, resources, lcds, steps, end, "
+         "expect)"},
         {"end: 1m\nsteps: [{set: /a, value: 1}]", "steps[0]: every step needs 'at', its time"},
         {"end: 1m\nsteps: [{at: 5x, set: /a, value: 1}]",
          "steps[0].at: '5x' is not a duration: unknown unit 'x' (use seconds, or parts like 90s, "
-         "10m, 2h, "
-         "1h30m, 250ms, 1d)"},
+         "10m, 2h, 1h30m, 250ms, 1d)"},
         {"end: 1m\nsteps: [{at: 1s, set: /a}]", "steps[0]: 'set' needs a 'value'"},
         {"end: 1m\nsteps: [{at: 1s, set: a, value: 1}]",
          "steps[0].set: a resource path begins with '/', got 'a'"},
@@ -137,8 +86,7 @@ TEST(HostScenario, NamesTheOffendingPlaceOfABadScenario) {
         {"end: 1m\nsteps: [{at: 2m, delete: /a}]",
          "steps[0].at: +00:02:00.000 lies after the end +00:01:00.000"},
         {"end: 1m\nlcds: {error: x, status: 200}",
-         "lcds.status: an error status lies in "
-         "400..599, got 200"},
+         "lcds.status: an error status lies in 400..599, got 200"},
         {"end: 1m\nlcds: {answer: 1, error: x}",
          "lcds: expected 'nothing', {answer: VALUE, typeName: TEXT} or {error: TEXT, status: "
          "CODE}"},
@@ -162,7 +110,6 @@ TEST(HostScenario, NamesTheOffendingPlaceOfABadScenario) {
 }
 
 TEST(HostScenario, FoldsCountsIntoRuns) {
-    EXPECT_EQ(FoldCounts({}), "none");
     EXPECT_EQ(FoldCounts({1, 2, 3, 5, 7, 8}), "1..3, 5, 7..8");
     EXPECT_EQ(FoldCounts({3, 2}), "3, 2");
 }
@@ -173,13 +120,9 @@ TEST(HostEventName, CutsThePathAsPluginsDo) {
         const char* name;
     };
     const Row rows[] = {
-        {"/vex-login/v1/session", "OnJsonApiEvent_vex-login_v1_session"},
         {"/vex-login/v1/session/invoke", "OnJsonApiEvent_vex-login_v1_session"},
         {"//vex-login//v1/", "OnJsonApiEvent_vex-login_v1"},
         {"", "OnJsonApiEvent"},
-        {"/vex-platform-config/v1/namespaces/ClientSystemStates/clientHeartBeatRateSeconds",
-         "OnJsonApiEvent_vex-platform-config_v1_namespaces_ClientSystemStates_"
-         "clientHeartBeatRateSeconds"},
         {"/vex-platform-config/v1/a/b/c/d/e", "OnJsonApiEvent_vex-platform-config_v1_a_b_c"},
         {"/vex-other/v1/a/b", "OnJsonApiEvent_vex-other_v1_a"},
         {"/x/vex-platform-config/a/b/c", "OnJsonApiEvent_x_vex-platform-config_a"},
@@ -188,7 +131,6 @@ TEST(HostEventName, CutsThePathAsPluginsDo) {
         SCOPED_TRACE(row.path);
         EXPECT_EQ(EventNameForPath(row.path), row.name);
     }
-    EXPECT_EQ(ResourcePathOfTarget("a/b?x=1"), "/a/b");
 }
 
 TEST(HostClock, TakesDelaysToTheNanosecondAndPrintsMilliseconds) {
@@ -225,21 +167,21 @@ TEST(HostClock, TakesCallbacksByDueTimeThenSchedulingOrder) {
 // While the plugin runs, virtual time moves with real time, so that a tick
 // that re-arms "one period after it began" lands exactly there.
 TEST(HostClock, MovesWithRealTimeOnlyDuringPluginCalls) {
+    const auto spin = [] {
+        const auto start = std::chrono::steady_clock::now();
+        while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(2)) {
+        }
+    };
     Scheduler scheduler;
     scheduler.AdvanceTo(kNanosecondsPerSecond);
     const VirtualTime before = scheduler.Now();
     {
         const Scheduler::PluginCallScope call(scheduler);
-        const auto start = std::chrono::steady_clock::now();
-        while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(2)) {
-        }
+        spin();
         EXPECT_GE(scheduler.Now() - before, 2 * kNanosecondsPerMillisecond);
     }
     const VirtualTime after = scheduler.Now();
-    EXPECT_GE(after - before, 2 * kNanosecondsPerMillisecond);
-    const auto start = std::chrono::steady_clock::now();
-    while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(2)) {
-    }
+    spin();
     EXPECT_EQ(scheduler.Now(), after);
 }
 
@@ -250,7 +192,6 @@ TEST(HostPluginLoader, DerivesTheExportFromTheFileName) {
         const char* symbol;
     };
     const Row rows[] = {
-        {"build/ulm-be-vex-heartbeat.so", "vex-heartbeat", "load_vex_heartbeat"},
         {"/x/libulm-fe-chat.so", "chat", "load_chat"},
         {"ulm-xx-a-b-c.so.1", "a-b-c", "load_a_b_c"},
         {"other.so", "other", "load_other"},
@@ -261,9 +202,7 @@ TEST(HostPluginLoader, DerivesTheExportFromTheFileName) {
         EXPECT_EQ(ShortNameFromLibraryPath(row.path), row.shortName);
         EXPECT_EQ(ExportSymbolForShortName(ShortNameFromLibraryPath(row.path)), row.symbol);
     }
-    PluginApiVersion version;
-    EXPECT_TRUE(ParseApiVersion("18.3.1", version));
-    EXPECT_EQ(version.ToText(), "18.3.1");
+    PluginApiVersion version;  // a good one is offered end to end (HostRun)
     for (const char* bad :
          {"18", "18.0", "18.0.0.0", "18.-1.0", "a.b.c", "18.0.0 ", "4294967296.0.0"}) {
         SCOPED_TRACE(bad);

@@ -1,10 +1,16 @@
-// Rendering of "%N" placeholders and printf conversions for every argument type.
+// Rendering of "%N" placeholders and printf conversions for every argument
+// type, and where formatting stops.
 
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "logging/Format.h"
 
@@ -12,12 +18,13 @@ namespace {
 
 using Tavo::Failure;
 using Tavo::Format;
+using Tavo::FormatInto;
 using Tavo::Maybe;
 
 struct Row {
     const char* what;
     std::string actual;
-    const char* expected;
+    std::string expected;
 };
 
 void Check(const std::vector<Row>& rows) {
@@ -27,74 +34,50 @@ void Check(const std::vector<Row>& rows) {
     }
 }
 
+// Records with a text form of their own, as owned text or as a static text.
 struct Version {
-    std::uint32_t major, minor, patch;
-    std::string preRelease, build;
-    std::string ToText() const {
-        std::string text = Format("%1.%2.%3", major, minor, patch);
-        if (!preRelease.empty()) {
-            text += "-" + preRelease;
-        }
-        if (!build.empty()) {
-            text += "+" + build;
-        }
-        return text;
-    }
+    std::string ToText() const { return "18.2.1-beta+7"; }
+};
+struct PluginKind {
+    const char* ToText() const { return "backend"; }
 };
 
 enum class Color : std::uint8_t { Red = 3 };
 enum Small : std::int16_t { kMinusTwo = -2 };
 
 TEST(Format, PlaceholdersUseTheTypeDefault) {
-    const std::int64_t minusFive = -5;
     Check({
         {"texts", Format("Value %1 for '%2' of type %3 is out of range", "300", "level", "uint8"),
          "Value 300 for 'level' of type uint8 is out of range"},
-        {"64-bit signed", Format("%1", minusFive), "-5"},
-        {"64-bit unsigned", Format("%1", UINT64_C(18446744073709551615)), "18446744073709551615"},
-        {"unsigned", Format("%1", 4000000000u), "4000000000"},
-        {"double", Format("%1", 0.5), "0.5"},
-        {"large double", Format("%1", 1e20), "1e+20"},
-        {"float widens", Format("%1", 0.25f), "0.25"},
-        {"reordered", Format("%2 %1", "a", "b"), "b a"},
-        {"repeated", Format("%1-%1", 7), "7-7"},
-        {"a number beyond the count is a width", Format("%12", "x"), "           x"},
+        {"64-bit and unsigned", Format("%1 %2 %3", std::int64_t{-5}, UINT64_MAX, 4000000000u),
+         "-5 18446744073709551615 4000000000"},
+        {"double, and float widens", Format("%1 %2 %3", 0.5, 1e20, 0.25f), "0.5 1e+20 0.25"},
+        {"reordered and repeated", Format("%2 %1-%1", "a", "b"), "b a-a"},
         {"letters after the number stay text", Format("%1st", "fir"), "first"},
-        {"enum widens", Format("%1 %2", Color::Red, kMinusTwo), "3 -2"},
-        {"narrow integers widen", Format("%1 %2", std::int8_t(-3), std::uint16_t(65535)),
-         "-3 65535"},
-        {"bool", Format("%1", true), "1"},
+        {"enums, narrow integers and bools widen",
+         Format("%1 %2 %3 %4 %5", Color::Red, kMinusTwo, std::int8_t(-3), std::uint16_t(65535),
+                true),
+         "3 -2 -3 65535 1"},
     });
 }
 
-TEST(Format, TextArgumentsOfEveryForm) {
+TEST(Format, TextsResultsAndFailures) {
     const char* nullText = nullptr;
-    const std::string owned = "owned";
     const char notTerminated[4] = {'a', 'b', 'c', 'd'};
     const std::string_view view = std::string_view("viewed-and-more").substr(0, 6);
-    const std::string withNul("ab\0cd", 5);
-    Check({
-        {"null pointer", Format("[%1]", nullText), "[(null)]"},
-        {"null pointer with width", Format("[%1$8s]", nullText), "[  (null)]"},
-        {"std::string", Format("%1", owned), "owned"},
-        {"array without NUL", Format("%1", notTerminated), "abcd"},
-        {"view stops at its end", Format("%1|%1$.3s|%1$8s", view), "viewed|vie|  viewed"},
-        {"embedded NUL ends the text", Format("%1", withNul), "ab"},
-        {"record with a text form", Format("v%1", Version{18, 0, 0, "", ""}), "v18.0.0"},
-        {"pre-release and build", Format("%1", Version{18, 2, 1, "beta", "7"}), "18.2.1-beta+7"},
-    });
-}
-
-TEST(Format, ResultsAndFailures) {
-    const Maybe<void> ok = Maybe<void>::Success();
-    const Maybe<int> value = 5;
     const Maybe<void> failed = Failure(3, "Timed out");
-    const Maybe<int> literalNull = Failure::Literal(7, nullptr);
     Check({
-        {"success", Format("%1", ok), "Success"},
-        {"value", Format("%1", value), "Success"},
+        {"null pointer", Format("[%1|%1$8s]", nullText), "[(null)|  (null)]"},
+        {"std::string, array without NUL", Format("%1 %2", std::string("own"), notTerminated),
+         "own abcd"},
+        {"view stops at its end", Format("%1|%1$.3s|%1$8s", view), "viewed|vie|  viewed"},
+        {"embedded NUL ends the text", Format("%1", std::string("ab\0cd", 5)), "ab"},
+        {"records with a text form", Format("v%1 %2|%2$8s", Version{}, PluginKind{}),
+         "v18.2.1-beta+7 backend| backend"},
+        {"success, value", Format("%1 %2", Maybe<void>::Success(), Maybe<int>(5)),
+         "Success Success"},
         {"failure", Format("%1", failed), "Timed out (3)"},
-        {"null literal message", Format("[%1]", literalNull), "[]"},
+        {"null literal message", Format("[%1]", Maybe<int>(Failure::Literal(7, nullptr))), "[]"},
         {"failure itself", Format("%1", Failure(-2, "Bad")), "Bad (-2)"},
         {"failure in a field", Format("[%1$-16s]", failed), "[Timed out (3)   ]"},
     });
@@ -103,34 +86,210 @@ TEST(Format, ResultsAndFailures) {
     EXPECT_STREQ(made.Message(), "Couldn't find 'x' (2)");
 }
 
-TEST(Format, PrintfConversions) {
+TEST(Format, PrintfConversionsAreFixedUpForTheType) {
+    int untouched = 0;
     Check({
-        {"percent", Format("100%% done"), "100% done"},
-        {"escaped placeholder", Format("%%1", 5), "%1"},
-        {"positional width", Format("%1$5d|", 42), "   42|"},
-        {"positional left", Format("%1$-5d|", 42), "42   |"},
-        {"hex", Format("%1$x", 255), "ff"},
+        {"percent, escaped placeholder", Format("100%% done %%1", 5), "100% done %1"},
+        {"positional width", Format("%1$-5d|%1$5d|", 42), "42   |   42|"},
         {"foreign conversion on an integer", Format("%1$s", 7), "7"},
-        {"foreign conversion on a double", Format("%1$08x", 2.5), "000002.5"},
         {"width from an argument", Format("%*d", 5, 42), "   42"},
-        {"width from a named argument", Format("%2$*1$d|", -4, 9), "9   |"},
-        {"precision from an argument", Format("%.*f", 2, 3.14159), "3.14"},
         {"digits after * without $ are dropped", Format("%*3d", 4, 1), "   1"},
         {"number beyond the count is a width", Format("%3 x", 1, 2), "  1x"},
         {"sequential", Format("%s=%d", "n", 4), "n=4"},
         {"trailing lone percent", Format("n=%", 12), "n=12"},
-        {"64-bit whole under %d", Format("%1$d", INT64_C(5000000000)), "5000000000"},
-        {"64-bit under %hhx keeps printf's cut", Format("%1$hhx", INT64_C(0x1ff)), "ff"},
-        {"64-bit as %c", Format("%1$c", INT64_C(65)), "A"},
-        {"long double modifier on a double", Format("%1$Lf", 1.5), "1.500000"},
-        {"wide-string modifier on a text", Format("%1$ls", "abc"), "abc"},
+        {"%n writes nothing", Format("a%nb%1$nc", untouched), "abc"},
     });
+    EXPECT_EQ(untouched, 0);
 }
 
-TEST(Format, PercentNWritesNothing) {
-    int untouched = 0;
-    EXPECT_EQ(Format("a%nb%1$nc", untouched), "abc");
-    EXPECT_EQ(untouched, 0);
+TEST(Format, StopsWhereAConversionCannotBeMade) {
+    // "%" + 58 flags + "d" is 60 characters: not a conversion.
+    const std::string sixty = "<%" + std::string(58, '-') + "d>";
+    const std::string fiftyNine = "<%" + std::string(57, '-') + "d>";
+    const std::string longWidth = "<%1$" + std::string(70, '1') + "d>";
+    Check({
+        {"second sequential missing", Format("%s and %s", "one"), "one and "},
+        {"no arguments at all", Format("a%1b"), "a"},
+        {"positional star beyond the count", Format("x%1$*5$dy", 3), "x"},
+        {"star from a double", Format("x%*dy", 2.5, 3), "x"},
+        {"star numbered zero", Format("x%*0$dy", 3), "x"},
+        {"60-character directive", Format(sixty.c_str(), 1), "<"},
+        {"59-character directive", Format(fiftyNine.c_str(), 1), "<1>"},
+        {"long width", Format(longWidth.c_str(), 1), "<"},
+    });
+    char buffer[8] = "junk";
+    EXPECT_EQ(FormatInto(buffer, sizeof buffer, nullptr, 1), 0u);
+    EXPECT_STREQ(buffer, "");
+    EXPECT_EQ(FormatInto(nullptr, 8, "abc"), 0u);
+    const Tavo::FormatArgDescriptor* const* noDescriptors = nullptr;
+    const void* const* noValues = nullptr;
+    EXPECT_EQ(FormatInto(buffer, sizeof buffer, "a%1", noDescriptors, noValues, std::size_t{3}),
+              1u);
+    EXPECT_STREQ(buffer, "a");
+}
+
+TEST(Format, OutputIsCutAtCapacityMinusOne) {
+    const std::string big(5000, 'x');
+    EXPECT_EQ(Format("%1", big).size(), 4095u);
+    // A hostile `*` width or precision fills the buffer, no more.
+    EXPECT_EQ(Format("%*d", 1'000'000'000, 7), std::string(4095, ' '));
+    EXPECT_EQ(Format("%.*f", 1'000'000'000, 1.5), "1.5" + std::string(4092, '0'));
+    const std::string minimum = Format("[%*d]", INT32_MIN, 7);
+    EXPECT_EQ(minimum.substr(0, 3), "[7 ");
+    EXPECT_EQ(minimum.size(), 4095u);
+
+    char small[6];
+    EXPECT_EQ(FormatInto(small, sizeof small, "abcdefgh"), 5u);
+    EXPECT_STREQ(small, "abcde");
+    EXPECT_EQ(FormatInto(small, sizeof small, "ab%1cd", 123456), 5u);
+    EXPECT_STREQ(small, "ab123");
+    char one[1] = {'z'};
+    EXPECT_EQ(FormatInto(one, 1, "%1", 5), 0u);
+    EXPECT_EQ(one[0], '\0');
+}
+
+// Differentially: FormatInto must print exactly what snprintf prints for the
+// same directive after the type fix-up.
+
+struct Spec {
+    std::string flags;
+    std::string width;      // "", digits or "*"
+    std::string precision;  // "", ".", ".N" or ".*"
+    std::string modifier;
+    char conversion;
+};
+
+std::vector<Spec> GenerateSpecs() {
+    const char* flags[] = {"", "-", "+", " ", "#", "0", "-0", "+ ", "#0", "-+ #0"};
+    // A sequential width must not start like an argument number ("%1d" is "%1").
+    const char* widths[] = {"", "7", "12", "*"};
+    const char* precisions[] = {"", ".", ".0", ".2", ".*"};
+    const char* modifiers[] = {"", "hh", "h", "l", "ll", "L", "j", "z", "t"};
+    const char conversions[] = "diouxXcsgGeEfFaA%yp";  // 19: modifiers rotate across rows
+    std::vector<Spec> specs;
+    for (const char* f : flags) {
+        for (const char* w : widths) {
+            for (const char* p : precisions) {
+                for (const char* c = conversions; *c != '\0'; ++c) {
+                    // Every modifier meets every conversion across the table.
+                    specs.push_back({f, w, p, modifiers[(specs.size() * 7 + 3) % 9], *c});
+                }
+            }
+        }
+    }
+    return specs;
+}
+
+// The fixed-up directive for a T, written independently of the formatter: a
+// conversion outside `allowed` becomes its first; the length modifier matches
+// the value handed over ("ll" for 64-bit integers, "h"/"hh" kept for integers,
+// none for "%c", doubles and texts); '*' stays for snprintf to take.
+template <class T>
+std::string FixedUp(const Spec& spec, const char* allowed, char& conversion) {
+    conversion = std::strchr(allowed, spec.conversion) != nullptr ? spec.conversion : allowed[0];
+    std::string modifier;
+    if (std::is_integral_v<T> && conversion != 'c') {
+        if (spec.modifier == "h" || spec.modifier == "hh") {
+            modifier = spec.modifier;
+        } else if (sizeof(T) == 8) {
+            modifier = "ll";
+        }
+    }
+    return "%" + spec.flags + spec.width + spec.precision + modifier + conversion;
+}
+
+// Calls `print` with the `*` values the sequential directive takes, then the value.
+template <class V, class Print>
+std::string WithStars(const Spec& spec, int width, int precision, const V& value, Print print) {
+    const bool widthStar = spec.width == "*";
+    const bool precisionStar = spec.precision == ".*";
+    if (widthStar && precisionStar) {
+        return print(width, precision, value);
+    }
+    if (widthStar) {
+        return print(width, value);
+    }
+    return precisionStar ? print(precision, value) : print(value);
+}
+
+// Calls `use` with what snprintf is handed for `value` under the fixed-up
+// conversion: an int for "%c" and "h"/"hh", the whole 64-bit value otherwise.
+template <class T, class Use>
+std::string Handed(const T& value, const Spec& spec, char conversion, Use use) {
+    if constexpr (std::is_integral_v<T>) {
+        const bool narrow = spec.modifier == "h" || spec.modifier == "hh" || sizeof(T) < 8;
+        if (conversion == 'c') {
+            return use(static_cast<int>(value));
+        } else if constexpr (std::is_signed_v<T>) {
+            return narrow ? use(static_cast<int>(value)) : use(static_cast<long long>(value));
+        } else {
+            return narrow ? use(static_cast<unsigned>(value))
+                          : use(static_cast<unsigned long long>(value));
+        }
+    } else if constexpr (std::is_same_v<T, std::string>) {
+        return use(value.c_str());
+    } else {
+        return use(value);
+    }
+}
+
+template <class T>
+void CheckAgainstSnprintf(const std::vector<T>& values, const char* allowed) {
+    static const std::vector<Spec> specs = GenerateSpecs();
+    for (std::size_t row = 0; row < specs.size(); ++row) {
+        const Spec& spec = specs[row];
+        if (spec.conversion == 'p') {
+            continue;  // replaced like any other foreign conversion; 'p' would need a pointer
+        }
+        const int width = row % 2 == 0 ? 6 : -6;      // a negative width left-justifies
+        const int precision = row % 3 == 0 ? -1 : 2;  // a negative precision is omitted
+        char conversion = 0;
+        const std::string fixed = FixedUp<T>(spec, allowed, conversion);
+        const std::string sequential =
+            "%" + spec.flags + spec.width + spec.precision + spec.modifier + spec.conversion;
+        const std::string positional =
+            "%3$" + spec.flags + (spec.width == "*" ? "*1$" : spec.width) +
+            (spec.precision == ".*" ? ".*2$" : spec.precision) + spec.modifier + spec.conversion;
+        for (const T& value : values) {
+            for (std::size_t capacity : {std::size_t(128), std::size_t(4)}) {
+                SCOPED_TRACE("spec " + sequential + " fixed " + fixed + " capacity " +
+                             std::to_string(capacity));
+                std::vector<char> buffer(capacity);
+                const auto snprintfInto = [&](auto... args) {
+                    const int length =
+                        std::snprintf(buffer.data(), capacity, fixed.c_str(), args...);
+                    return length < 0 ? std::string("<error>")
+                                      : std::string(buffer.data(),
+                                                    std::min(std::size_t(length), capacity - 1));
+                };
+                const auto formatInto = [&](const std::string& format) {
+                    return [&buffer, capacity, format = format.c_str()](const auto&... args) {
+                        return std::string(buffer.data(), Tavo::FormatInto(buffer.data(), capacity,
+                                                                           format, args...));
+                    };
+                };
+                const std::string expected = Handed(value, spec, conversion, [&](auto v) {
+                    return WithStars(spec, width, precision, v, snprintfInto);
+                });
+                EXPECT_EQ(WithStars(spec, width, precision, value, formatInto(sequential)),
+                          expected);
+                EXPECT_EQ(formatInto(positional)(width, precision, value), expected);
+            }
+        }
+    }
+}
+
+TEST(FormatDifferential, IntegersPrintAsSnprintfAndSixtyFourBitOnesWhole) {
+    CheckAgainstSnprintf<std::int32_t>({0, -42, 65, INT_MIN, INT_MAX}, "dciouxX");
+    CheckAgainstSnprintf<std::uint32_t>({0u, 255u, 4000000000u}, "ucdioxX");
+    CheckAgainstSnprintf<std::int64_t>({-5, 5'000'000'000, INT64_MIN}, "dciouxX");
+    CheckAgainstSnprintf<std::uint64_t>({1u, UINT64_MAX}, "ucdioxX");
+}
+
+TEST(FormatDifferential, DoublesAndTextsPrintAsSnprintf) {
+    CheckAgainstSnprintf<double>({0.5, -1e20, 1.0 / 3, -0.0, 1e-310, INFINITY, NAN, 123456789.125},
+                                 "gaefGAEF");
+    CheckAgainstSnprintf<std::string>({"", "hello", "a longer text"}, "s");
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #pragma once
-// A log target that keeps what it is given, for tests.
+// A log target that keeps what it is given, and a fixture around it.
+
+#include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
@@ -21,7 +23,6 @@ public:
     explicit RecordingTarget(const char* name = "RecordingTarget") : name_(name) {
         SetLevel(Tavo::LogLevel::Okay);
     }
-    ~RecordingTarget() override { Detach(); }
 
     const char* Name() const override { return name_; }
     bool Write(const Tavo::LogRecord& record) override {
@@ -49,14 +50,24 @@ public:
         Tavo::LogManager::AddReference();
     }
     ~FreshLogManager() { Tavo::LogManager::Release(); }
-    FreshLogManager(const FreshLogManager&) = delete;
-    FreshLogManager& operator=(const FreshLogManager&) = delete;
 
     // Detaches the console targets so tests write nowhere but where they look.
     static void Quiet() {
         Tavo::LogManager::StdErrTarget()->Detach();
         Tavo::LogManager::DebuggerTarget()->Detach();
     }
+};
+
+// A fresh, quiet manager with `target` as its only attached target.
+class RecordedLog : public ::testing::Test {
+protected:
+    RecordedLog() {
+        FreshLogManager::Quiet();
+        target.Attach();
+    }
+
+    FreshLogManager manager;
+    RecordingTarget target;
 };
 
 }  // namespace TavoTest

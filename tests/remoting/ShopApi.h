@@ -1,10 +1,9 @@
 #pragma once
 // A small API of exported functions covering every argument source, shared
-// by the dispatcher tests. Each function counts its calls, so a test can
-// tell that a refused request never reached it.
+// by the dispatcher tests and the test plugin. Each function counts its
+// calls, so a test can tell that a refused request never reached it.
 
 #include <cstdint>
-#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -30,7 +29,7 @@ inline void DescribeBinding(BindingRegistry& registry, BindingTag<Order>) {
 
 using Location = BindingArgumentLocation;
 
-inline void DeclareShop(RemotingApi& api, int& calls) {
+inline void DeclareShop(BindingRegistry& api, int& calls) {
     api.Register<Order>();
     api.DeclareFunction("GetPart",
                         [&calls](std::uint32_t id, std::string rest) {
@@ -41,21 +40,15 @@ inline void DeclareShop(RemotingApi& api, int& calls) {
                             return out;
                         })
         .Route(HttpMethod::Get, "/items/{id}/parts/{+rest}")
-        .Argument("id", Location::Path)
-        .Argument("rest", Location::Path);
+        .Argument("id", Location::Path, "Item number")
+        .Argument("rest", Location::Path)
+        .SetDescription("Reads a part of an item.");
     api.DeclareFunction("GetDotted",
                         [&calls] {
                             ++calls;
                             return std::string("dotted");
                         })
         .Route(HttpMethod::Get, "/a.b");
-    api.DeclareFunction("GetX",
-                        [&calls](const std::string& id) {
-                            ++calls;
-                            return "x:" + id;
-                        })
-        .Route(HttpMethod::Get, "/x/{id}")
-        .Argument("id", Location::Path);
     api.DeclareFunction("Search",
                         [&calls](bool flag, std::int32_t count, BindingProperty items) {
                             ++calls;
@@ -66,6 +59,7 @@ inline void DeclareShop(RemotingApi& api, int& calls) {
                             return out;
                         })
         .Route(HttpMethod::Get, "/search")
+        .RestrictToGetAndHead()
         .Argument("flag", Location::Query)
         .OptionalArgument("count", Location::Query)
         .OptionalArgument("items");
@@ -86,7 +80,8 @@ inline void DeclareShop(RemotingApi& api, int& calls) {
         .Route(HttpMethod::Post, "/add/{a}")
         .Argument("a", Location::Path)
         .Argument("b")
-        .OptionalArgument("c");
+        .OptionalArgument("c")
+        .SetThreadSafe();
     api.DeclareFunction("Fail",
                         [&calls](std::int32_t code) -> Maybe<void> {
                             ++calls;
@@ -104,7 +99,7 @@ inline void DeclareShop(RemotingApi& api, int& calls) {
                             for (const auto& [name, value] : request.headers) {
                                 response.headers.emplace_back(name, value);
                             }
-                            return request.context;
+                            return std::uint64_t{request.context};
                         })
         .RouteNamedMethod("ECHO", "/echo");
     api.DeclareFunction("Throw",

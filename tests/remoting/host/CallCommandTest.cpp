@@ -1,5 +1,7 @@
 // `ulm-host call` and the functions section of `ulm-host describe`, run as a
-// user runs them, against the test plugin that exports REST functions.
+// user runs them, against the test plugin that exports the shop of ShopApi.h:
+// the host loads it with dlopen and reaches the functions through nothing
+// but the load record, the export block and the dispatch callback.
 
 #include <gtest/gtest.h>
 
@@ -21,39 +23,33 @@ Outcome Call(std::vector<std::string> args, std::string_view input = {}) {
 TEST(HostCall, PrintsTheStatusHeadersAndResult) {
     struct Row {
         std::vector<std::string> args;
-        std::string input;
         int status;
         std::string out;
+        std::string input = "";
     };
     const Row rows[] = {
-        {{"GET", "/books/1"},
-         "",
+        {{"GET", "/items/7/parts/a/b"},
          0,
-         "status: 200\n{\n    \"id\": 1,\n    \"tags\": [\n        \"sf\"\n    ],\n    \"title\": "
-         "\"Dune\"\n}\n"},
-        {{"get", "/books?title=m&limit=1", "--json"},
-         "",
+         "status: 200\n{\n    \"id\": 7,\n    \"rest\": \"a/b\"\n}\n"},
+        {{"get", "/search?flag&count=2"},
          0,
-         "{\n    \"headers\": [],\n    \"result\": [\n        {\n            \"id\": 2,\n"
-         "            \"tags\": [],\n            \"title\": \"Emma\"\n        }\n    ],\n"
-         "    \"status\": 200\n}\n"},
-        {{"POST", "/books", "--body", "-", "--content-type", "application/json", "--header",
-          "user=ann"},
-         R"({"title":"Ulysses"})",
+         "status: 200\n{\n    \"count\": 2,\n    \"flag\": true,\n    \"items\": null\n}\n"},
+        {{"POST", "/orders", "--body", "-", "--content-type", "application/x-yaml", "--header",
+          "userid=ann"},
          0,
-         "status: 200\n{\n    \"id\": 3,\n    \"tags\": [\n        \"by:ann\"\n    ],\n    "
-         "\"title\": "
-         "\"Ulysses\"\n}\n"},
-        {{"POST", "/sum/1", "--arg", "20", "--arg", "300"}, "", 0, "status: 200\n321\n"},
-        {{"GET", "/whoami", "--header", "user=bo"},
-         "",
+         "status: 200\n{\n    \"item\": \"tea\",\n    \"notes\": [\n        \"x\",\n"
+         "        \"by ann\"\n    ],\n    \"quantity\": 0\n}\n",
+         "item: tea\nnotes: [x]\n"},
+        {{"POST", "/add/1", "--arg", "2", "--arg", "3", "--json"},
          0,
-         "status: 200\nheader: x-method: GET\n\"bo\"\n"},
-        // Failures the plugin answers: exit status 1.
-        {{"GET", "/books/9"}, "", 1, "status: 404\nerror: No book number 9.\n"},
-        {{"POST", "/books"}, "", 1, "status: 400\nerror: A value for 'book' is required.\n"},
-        {{"DELETE", "/books/1"}, "", 1, "status: 404\nerror: Invalid function\n"},
-        {{"PURGE", "/books"}, "", 1, "status: 404\nerror: Invalid function\n"},
+         "{\n    \"headers\": [],\n    \"result\": 123,\n    \"status\": 200\n}\n"},
+        {{"ECHO", "/echo", "--header", "a=1"},
+         0,
+         "status: 201\ncontent-type: text/plain\nheader: x-path: /echo\nheader: x-method: \n"
+         "header: a: 1\n0\n"},
+        // Failures the plugin answers, an exception included: exit status 1.
+        {{"GET", "/throw"}, 1, "status: 500\nerror: Unhandled exception: boom\n"},
+        {{"POST", "/orders"}, 1, "status: 400\nerror: A value for 'order' is required.\n"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.args[0] + " " + row.args[1]);
@@ -67,32 +63,41 @@ TEST(HostCall, RefusesWhatItCannotSend) {
     Outcome outcome = RunHost({"call", "--plugin", kPlugin + ".missing", "GET", "/"});
     EXPECT_EQ(outcome.status, 1);
     EXPECT_NE(outcome.err.find("ulm-host call: "), std::string::npos);
-    outcome = Call({"GET", "/books/1", "--header", "no-equals-sign"});
-    EXPECT_EQ(outcome.status, 2);
-    outcome = Call({"POST", "/books", "--body", "/nonexistent/body"});
+    EXPECT_EQ(Call({"GET", "/a.b", "--header", "no-equals-sign"}).status, 2);
+    outcome = Call({"POST", "/orders", "--body", "/nonexistent/body"});
     EXPECT_EQ(outcome.status, 1);
     EXPECT_NE(outcome.err.find("cannot read the body"), std::string::npos);
 }
 
+// The whole functions section: every argument's kind, place and options.
 TEST(HostDescribe, ListsTheFunctionsWithTheirArguments) {
     const Outcome outcome = RunHost({"describe", "--plugin", kPlugin});
     ASSERT_EQ(outcome.status, 0) << outcome.err;
-    const std::string functions = outcome.out.substr(outcome.out.find("Functions (5)"));
-    const char* expected[] = {
-        "  GetBook  GET /books/{id}  returns struct Book\n      Reads one book.\n"
-        "      id             uint32                               from path  Book number\n",
-        "  FindBooks  GET /books  (GET and HEAD only)  returns vector of struct Book\n",
-        "      title          string                               from query  optional  Part of "
-        "the title\n",
-        "      user           string                               from header  optional  Who adds "
-        "it\n",
-        "  Sum  POST /sum/{a}  returns int64  thread-safe\n",
-        "      b              int64                                from any\n",
-        "  WhoAmI  GET /whoami  returns string\n",
-    };
-    for (const char* text : expected) {
-        EXPECT_NE(functions.find(text), std::string::npos) << text << "\nin:\n" << functions;
-    }
+    EXPECT_NE(outcome.out.find("  struct Order  size "), std::string::npos) << outcome.out;
+    const std::size_t functions = outcome.out.find("Functions (8)");
+    ASSERT_NE(functions, std::string::npos) << outcome.out;
+    EXPECT_EQ(outcome.out.substr(functions),
+              "Functions (8)\n"
+              "  GetPart  GET /items/{id}/parts/{+rest}  returns object\n"
+              "      Reads a part of an item.\n"
+              "      id             uint32                               from path  Item number\n"
+              "      rest           string                               from path\n"
+              "  GetDotted  GET /a.b  returns string\n"
+              "  Search  GET /search  (GET and HEAD only)  returns object\n"
+              "      flag           bool                                 from query\n"
+              "      count          int32                                from query  optional\n"
+              "      items          object                               from any  optional\n"
+              "  PlaceOrder  POST /orders  returns struct Order\n"
+              "      order          struct Order                         from body\n"
+              "      userId         string                               from any  optional\n"
+              "  Add  POST /add/{a}  returns int32  thread-safe\n"
+              "      a              int32                                from path\n"
+              "      b              int32                                from any\n"
+              "      c              int32                                from any  optional\n"
+              "  Fail  GET /fail/{code}\n"
+              "      code           int32                                from path\n"
+              "  Echo  ECHO /echo  returns uint64\n"
+              "  Throw  GET /throw  returns string\n");
 }
 
 }  // namespace
