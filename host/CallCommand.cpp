@@ -140,11 +140,7 @@ public:
         subcommand.add_option("method", method_, "HTTP method (GET, POST, ... or any word)")
             ->required();
         subcommand.add_option("target", target_, "Path of the request, with its query")->required();
-        subcommand
-            .add_option("--plugin", pluginPath_,
-                        "Plugin library to load (default: the heartbeat plugin built beside "
-                        "ulm-host)")
-            ->type_name("PATH");
+        pluginOptions_.AddTo(subcommand, "Plugin API version the host offers (default 18.0.0)");
         subcommand.add_option("--header", headers_, "A request header")
             ->type_name("NAME=VALUE")
             ->check(CLI::Validator(
@@ -162,24 +158,10 @@ public:
             .add_option("--arg", arguments_, "A positional argument: JSON, or else the text itself")
             ->type_name("VALUE");
         subcommand.add_flag("--json", json_, "Write the response as one JSON document");
-        subcommand
-            .add_option("--api-version", apiVersion_,
-                        "Plugin API version the host offers (default 18.0.0)")
-            ->type_name("X.Y.Z")
-            ->check(CLI::Validator(
-                [](std::string& text) {
-                    PluginApiVersion version;
-                    return ParseApiVersion(text, version) ? std::string()
-                                                          : "'" + text + "' is not a version X.Y.Z";
-                },
-                "X.Y.Z", "version"));
     }
 
     int Run() override {
-        PluginApiVersion hostVersion = kPluginApiVersion;
-        if (!apiVersion_.empty()) {
-            ParseApiVersion(apiVersion_, hostVersion);
-        }
+        const PluginApiVersion hostVersion = pluginOptions_.HostVersion();
         std::string body;
         if (!bodyPath_.empty() && !ReadBody(bodyPath_, body)) {
             std::fprintf(stderr, "ulm-host call: cannot read the body from %s\n",
@@ -187,7 +169,7 @@ public:
             return kExitFailure;
         }
 
-        const std::string path = pluginPath_.empty() ? DefaultPluginPath() : pluginPath_;
+        const std::string path = pluginOptions_.Path();
         std::string error;
         std::unique_ptr<PluginLibrary> plugin = PluginLibrary::Load(path, hostVersion, error);
         if (!plugin) {
@@ -344,8 +326,7 @@ private:
 
     std::string method_;
     std::string target_;
-    std::string pluginPath_;
-    std::string apiVersion_;
+    PluginOptions pluginOptions_;
     std::vector<std::string> headers_;
     std::string bodyPath_;
     std::string contentType_;

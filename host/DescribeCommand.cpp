@@ -377,31 +377,13 @@ std::string RenderText(const BindingProperty& description) {
 class DescribeCommand final : public HostCommand {
 public:
     void AddTo(CLI::App& subcommand) {
-        subcommand
-            .add_option("--plugin", pluginPath_,
-                        "Plugin library to load (default: the heartbeat plugin built beside "
-                        "ulm-host)")
-            ->type_name("PATH");
+        pluginOptions_.AddTo(subcommand, "Plugin API version the host offers (default 18.0.0)");
         subcommand.add_flag("--json", json_, "Write the description as one JSON document");
-        subcommand
-            .add_option("--api-version", apiVersion_,
-                        "Plugin API version the host offers (default 18.0.0)")
-            ->type_name("X.Y.Z")
-            ->check(CLI::Validator(
-                [](std::string& text) {
-                    PluginApiVersion version;
-                    return ParseApiVersion(text, version) ? std::string()
-                                                          : "'" + text + "' is not a version X.Y.Z";
-                },
-                "X.Y.Z", "version"));
     }
 
     int Run() override {
-        PluginApiVersion hostVersion = kPluginApiVersion;
-        if (!apiVersion_.empty()) {
-            ParseApiVersion(apiVersion_, hostVersion);
-        }
-        const std::string path = pluginPath_.empty() ? DefaultPluginPath() : pluginPath_;
+        const PluginApiVersion hostVersion = pluginOptions_.HostVersion();
+        const std::string path = pluginOptions_.Path();
         std::string error;
         std::unique_ptr<PluginLibrary> plugin = PluginLibrary::Load(path, hostVersion, error);
         if (!plugin) {
@@ -423,8 +405,7 @@ public:
     }
 
 private:
-    std::string pluginPath_;
-    std::string apiVersion_;
+    PluginOptions pluginOptions_;
     bool json_ = false;
 };
 

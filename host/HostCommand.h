@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "framework/HostAbi.h"
+
 namespace CLI {
 class App;
 }
@@ -52,5 +54,21 @@ inline constexpr HostCommandFactory kHostCommands[] = {
 // ../Plugins/ulm-be-vex-heartbeat/ulm-be-vex-heartbeat.so from the
 // executable's directory, else the path the build baked in.
 std::string DefaultPluginPath();
+
+// The options of every subcommand that loads a plugin: --plugin PATH and
+// --api-version X.Y.Z (checked while the command line is parsed).
+class PluginOptions {
+public:
+    // `versionHelp` is the help text of --api-version.
+    void AddTo(CLI::App& subcommand, const char* versionHelp);
+    // The library to load: --plugin, else DefaultPluginPath().
+    std::string Path() const;
+    // The version offered to the plugin: --api-version, else kPluginApiVersion.
+    PluginApiVersion HostVersion() const;
+
+private:
+    std::string path_;
+    std::string apiVersion_;
+};
 
 }  // namespace Tavo::Host

@@ -13,7 +13,6 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -24,7 +23,6 @@
 #include "host/PluginLoader.h"
 #include "host/Scenario.h"
 #include "host/ScenarioRunner.h"
-#include "platform/Platform.h"
 
 namespace Tavo::Host {
 
@@ -49,29 +47,15 @@ bool EndsWith(const std::string& text, const std::string& suffix) {
 class RunCommand final : public HostCommand {
 public:
     void AddTo(CLI::App& subcommand) {
-        subcommand
-            .add_option("--plugin", pluginPath_,
-                        "Plugin library to load (default: the heartbeat plugin built beside "
-                        "ulm-host)")
-            ->type_name("PATH");
+        pluginOptions_.AddTo(subcommand,
+                             "Plugin API version the host offers (default 18.0.0); a plugin that "
+                             "refuses it ends the process");
         subcommand
             .add_option("--scenario", scenarioPath_,
                         "Scenario to play, YAML or (.json) JSON (default: the built-in one)")
             ->type_name("FILE");
         subcommand.add_flag("--json", json_, "Write the timeline and summary as JSON lines");
         subcommand.add_flag("--quiet", quiet_, "Write only the summary and the results");
-        subcommand
-            .add_option("--api-version", apiVersion_,
-                        "Plugin API version the host offers (default 18.0.0); a plugin that "
-                        "refuses it ends the process")
-            ->type_name("X.Y.Z")
-            ->check(CLI::Validator(
-                [](std::string& text) {
-                    PluginApiVersion version;
-                    return ParseApiVersion(text, version) ? std::string()
-                                                          : "'" + text + "' is not a version X.Y.Z";
-                },
-                "X.Y.Z", "version"));
         subcommand.add_flag("--print-scenario", printScenario_,
                             "Print the built-in scenario, whose comments describe the format, "
                             "and exit");
@@ -108,10 +92,8 @@ public:
         }
 
         RunOptions options;
-        options.pluginPath = pluginPath_.empty() ? DefaultPluginPath() : pluginPath_;
-        if (!apiVersion_.empty()) {
-            ParseApiVersion(apiVersion_, options.hostVersion);
-        }
+        options.pluginPath = pluginOptions_.Path();
+        options.hostVersion = pluginOptions_.HostVersion();
         options.format = json_ ? TimelineFormat::JsonLines : TimelineFormat::Text;
         options.quiet = quiet_;
         RunResult result;
@@ -119,39 +101,14 @@ public:
     }
 
 private:
-    std::string pluginPath_;
+    PluginOptions pluginOptions_;
     std::string scenarioPath_;
-    std::string apiVersion_;
     bool json_ = false;
     bool quiet_ = false;
     bool printScenario_ = false;
 };
 
 }  // namespace
-
-std::string DefaultPluginPath() {
-    constexpr const char* kBesideHost = "/../Plugins/ulm-be-vex-heartbeat/ulm-be-vex-heartbeat.so";
-    char executable[4096];
-    const std::size_t length = Platform::ExecutablePath(executable, sizeof executable);
-    if (length != 0 && length < sizeof executable - 1) {
-        std::string path(executable, length);
-        const std::size_t slash = path.find_last_of('/');
-        if (slash != std::string::npos) {
-            path.resize(slash);
-            path += kBesideHost;
-            path = std::filesystem::path(path).lexically_normal().string();
-            if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
-                std::fclose(file);
-                return path;
-            }
-        }
-    }
-#ifdef TAVO_DEFAULT_PLUGIN
-    return TAVO_DEFAULT_PLUGIN;
-#else
-    return "ulm-be-vex-heartbeat.so";
-#endif
-}
 
 RegisteredCommand AddRunCommand(CLI::App& app) {
     auto command = std::make_unique<RunCommand>();
