@@ -3,11 +3,17 @@
 
 #include <malloc.h>
 
+#include <cstdint>
 #include <fstream>
 #include <iterator>
 #include <string>
 
 namespace Tavo::Bench {
+
+// Operator new calls of the whole process so far. Defined with the counting
+// replacements of the global allocation functions (CountingNew.cpp), which a
+// program gets by calling this.
+std::uint64_t HeapAllocations();
 
 // The whole file, or "" when it cannot be read.
 inline std::string LoadFile(const std::string& path) {

@@ -47,50 +47,12 @@
 #include "platform/Platform.h"
 
 namespace {
-std::atomic<std::uint64_t> g_allocations{0};
-}  // namespace
-
-// Counting replacements of the global allocation functions (in process the
-// heartbeat module uses the program's operator new). Not inlined, so the
-// compiler never pairs a malloc it can see with a delete it cannot.
-#define TAVO_NOINLINE __attribute__((noinline))
-TAVO_NOINLINE void* operator new(std::size_t size) {
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size != 0 ? size : 1)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-TAVO_NOINLINE void* operator new[](std::size_t size) {
-    return operator new(size);
-}
-TAVO_NOINLINE void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    return std::malloc(size != 0 ? size : 1);
-}
-TAVO_NOINLINE void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
-    return operator new(size, tag);
-}
-TAVO_NOINLINE void operator delete(void* p) noexcept {
-    std::free(p);
-}
-TAVO_NOINLINE void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-TAVO_NOINLINE void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-TAVO_NOINLINE void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
-
-namespace {
 
 using namespace Tavo;
 
 // Every allocation so far: operator new and the counting hooks.
 std::uint64_t Allocations() {
-    return g_allocations.load(std::memory_order_relaxed) + Memory::ReadStats().allocations;
+    return Tavo::Bench::HeapAllocations() + Memory::ReadStats().allocations;
 }
 
 HostValue HostValueOfJson(const char* json) {

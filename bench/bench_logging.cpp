@@ -31,43 +31,6 @@
 #include "platform/Platform.h"
 
 namespace {
-std::atomic<std::uint64_t> g_allocations{0};
-}  // namespace
-
-// Counting replacements of the global allocation functions. Not inlined, so
-// the compiler never pairs a malloc it can see with a delete it cannot.
-#define TAVO_NOINLINE __attribute__((noinline))
-TAVO_NOINLINE void* operator new(std::size_t size) {
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size != 0 ? size : 1)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-TAVO_NOINLINE void* operator new[](std::size_t size) {
-    return operator new(size);
-}
-TAVO_NOINLINE void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    return std::malloc(size != 0 ? size : 1);
-}
-TAVO_NOINLINE void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
-    return operator new(size, tag);
-}
-TAVO_NOINLINE void operator delete(void* p) noexcept {
-    std::free(p);
-}
-TAVO_NOINLINE void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-TAVO_NOINLINE void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-TAVO_NOINLINE void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
-
-namespace {
 
 using Tavo::LogLevel;
 using Tavo::LogManager;
@@ -105,7 +68,7 @@ Setup& Manager() {
 }
 
 void ReportAllocations(benchmark::State& state, std::uint64_t before) {
-    const double per = static_cast<double>(g_allocations.load() - before) /
+    const double per = static_cast<double>(Tavo::Bench::HeapAllocations() - before) /
                        static_cast<double>(state.iterations());
     state.counters["allocs_per_op"] = per;
 }
@@ -113,7 +76,7 @@ void ReportAllocations(benchmark::State& state, std::uint64_t before) {
 void BM_LogFiltered(benchmark::State& state) {
     Manager();
     int i = 0;
-    const std::uint64_t before = g_allocations.load();
+    const std::uint64_t before = Tavo::Bench::HeapAllocations();
     for (auto _ : state) {
         Tavo::Log(LogLevel::Okay, LogGroup::DBG | LogGroup::NET, "heartbeat %d sent at %s", ++i,
                   "2026-12-05T09:18:16Z");
@@ -126,7 +89,7 @@ void BM_LogWritten(benchmark::State& state) {
     int i = 0;
     // Warm-up: the first local-time conversion reads the time zone once.
     Tavo::Log(LogLevel::Error, LogGroup::DBG, "warm-up");
-    const std::uint64_t before = g_allocations.load();
+    const std::uint64_t before = Tavo::Bench::HeapAllocations();
     for (auto _ : state) {
         Tavo::Log(LogLevel::Error, LogGroup::DBG | LogGroup::NET, "heartbeat %d failed: %s", ++i,
                   "Timed out (3)");
@@ -191,7 +154,7 @@ void BM_SnprintfMixed(benchmark::State& state) {
 
 void BM_FormatIntoNoAlloc(benchmark::State& state) {
     const std::string url = "/vex-login/v1/session/invoke";
-    const std::uint64_t before = g_allocations.load();
+    const std::uint64_t before = Tavo::Bench::HeapAllocations();
     for (auto _ : state) {
         char buffer[4096];
         const std::size_t length =
