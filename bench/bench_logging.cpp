@@ -175,36 +175,12 @@ BENCHMARK(BM_FormatMixed);
 BENCHMARK(BM_SnprintfMixed);
 BENCHMARK(BM_FormatIntoNoAlloc);
 
-// Prints the table as usual and keeps each benchmark's CPU time for the
-// ratios (the machine is shared, so wall time is noisier).
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration) {
-                nanoseconds_[run.benchmark_name()] = run.GetAdjustedCPUTime();
-            }
-        }
-    }
-    void PrintRatio(const char* ours, const char* reference) const {
-        auto a = nanoseconds_.find(ours);
-        auto b = nanoseconds_.find(reference);
-        if (a != nanoseconds_.end() && b != nanoseconds_.end() && b->second > 0) {
-            std::printf("ratio %s / %s = %.2f\n", ours, reference, a->second / b->second);
-        }
-    }
-
-private:
-    std::map<std::string, double> nanoseconds_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
     Tavo::Bench::SteadyHeap();
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    Tavo::Bench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     reporter.PrintRatio("BM_LogWritten", "BM_LineReference");
     reporter.PrintRatio("BM_FormatTexts", "BM_SnprintfTexts");

@@ -664,6 +664,11 @@ private:
     // Whether the calling thread is inside a service-proxy handler (and so
     // holds the service-proxy mutex).
     bool InsideServiceProxyHandler() const;
+    // Stores a uuid or method reply under `key`, then fulfils what it can.
+    void StoreServiceProxyReply(const std::string& key, const PluginServiceProxyResponse& reply);
+    // A reply arriving inside a service-proxy handler is dropped with an
+    // Error line (the handler holds the mutex); true when it was.
+    bool RefuseReplyInsideHandler(const std::string& key) const;
     // Runs `handler` with `reply`, marking the thread as inside a handler.
     // Called with the service-proxy mutex held.
     void CallServiceProxyHandler(const ServiceProxyHandler& handler,

@@ -49,25 +49,25 @@ void AppModule::CallServiceProxyHandler(const ServiceProxyHandler& handler,
 }
 
 void AppModule::OnServiceProxyUuidReply(const PluginServiceProxyResponse& reply) {
-    if (InsideServiceProxyHandler()) {
-        Log(LogLevel::Error, LogGroup::DBG,
-            "Service proxy reply %s dropped: it arrived inside a service proxy handler",
-            reply.uuid.c_str());
-        return;
-    }
-    {
-        std::lock_guard<std::mutex> lock(serviceProxyMutex_);
-        receivedServiceProxyReplies_.insert_or_assign(reply.uuid, reply);
-    }
-    FulfilServiceProxyRequests();
+    StoreServiceProxyReply(reply.uuid, reply);
 }
 
 void AppModule::OnServiceProxyMethodReply(const PluginServiceProxyResponse& reply) {
-    const std::string key = ServiceProxyKey(reply.serviceName, reply.methodName);
-    if (InsideServiceProxyHandler()) {
-        Log(LogLevel::Error, LogGroup::DBG,
-            "Service proxy reply %s dropped: it arrived inside a service proxy handler",
-            key.c_str());
+    StoreServiceProxyReply(ServiceProxyKey(reply.serviceName, reply.methodName), reply);
+}
+
+bool AppModule::RefuseReplyInsideHandler(const std::string& key) const {
+    if (!InsideServiceProxyHandler()) {
+        return false;
+    }
+    Log(LogLevel::Error, LogGroup::DBG,
+        "Service proxy reply %s dropped: it arrived inside a service proxy handler", key.c_str());
+    return true;
+}
+
+void AppModule::StoreServiceProxyReply(const std::string& key,
+                                       const PluginServiceProxyResponse& reply) {
+    if (RefuseReplyInsideHandler(key)) {
         return;
     }
     {
@@ -79,10 +79,7 @@ void AppModule::OnServiceProxyMethodReply(const PluginServiceProxyResponse& repl
 
 void AppModule::OnServiceProxyAsyncReply(const PluginServiceProxyResponse& reply) {
     const std::string key = ServiceProxyKey(reply.serviceName, reply.methodName);
-    if (InsideServiceProxyHandler()) {
-        Log(LogLevel::Error, LogGroup::DBG,
-            "Service proxy reply %s dropped: it arrived inside a service proxy handler",
-            key.c_str());
+    if (RefuseReplyInsideHandler(key)) {
         return;
     }
     std::lock_guard<std::mutex> lock(serviceProxyMutex_);
