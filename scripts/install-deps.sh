@@ -6,7 +6,8 @@
 #   scripts/install-deps.sh [base] [bench] [fuzz] [m32]
 #
 # base   compiler, CMake, GoogleTest, RapidJSON, libyaml, CLI11 (always included)
-# bench  Google Benchmark and the reference libraries compared against
+# bench  Google Benchmark, the reference libraries compared against, and the
+#        Python modules that encode the corpora
 # fuzz   clang with the libFuzzer runtime
 # m32    32-bit x86 toolchain, i386 libraries and qemu-user to run the tests
 set -euo pipefail
@@ -24,7 +25,7 @@ for group in "$@"; do
 done
 
 packages=(g++ cmake ninja-build ccache libgtest-dev libgmock-dev rapidjson-dev libyaml-dev libcli11-dev)
-((want_bench)) && packages+=(libbenchmark-dev libmsgpack-cxx-dev libyaml-cpp-dev)
+((want_bench)) && packages+=(libbenchmark-dev libmsgpack-cxx-dev libyaml-cpp-dev python3-msgpack python3-yaml)
 ((want_fuzz)) && packages+=(clang libclang-rt-14-dev)
 ((want_m32)) && packages+=(g++-multilib qemu-user libyaml-dev:i386)
 
