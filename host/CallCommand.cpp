@@ -11,8 +11,10 @@
 // case); any other word is sent as a method named by text. TARGET is the
 // path, optionally followed by "?" and a query. Each --arg is one positional
 // host argument: its VALUE is read as JSON when it is JSON ("5", "[1,2]",
-// "\"text\""), otherwise it is the text itself. --body "-" reads standard
-// input.
+// "\"text\""), otherwise it is the text itself, passed exactly as typed
+// ("[1,2]" is one list, "[]" an empty one). Each --header's NAME is
+// lower-cased, as the real host hands header names. --body "-" reads
+// standard input.
 //
 // The entry called is the one whose path template matches the target (the
 // first entry otherwise): any entry's dispatch context reaches every exported
@@ -23,6 +25,7 @@
 // command line. The plugin is shut down before the command returns.
 
 #include <CLI/CLI.hpp>
+#include <cctype>
 
 #include <cstdint>
 #include <cstdio>
@@ -141,14 +144,19 @@ public:
             ->required();
         subcommand.add_option("target", target_, "Path of the request, with its query")->required();
         pluginOptions_.AddTo(subcommand, "Plugin API version the host offers (default 18.0.0)");
-        subcommand.add_option("--header", headers_, "A request header")
+        // Each vector option takes one value per use, exactly as typed: the
+        // library would otherwise split "[1,2]" into a list and refuse "[]".
+        subcommand
+            .add_option("--header", headers_,
+                        "A request header; its name is lower-cased, as the real host hands them")
             ->type_name("NAME=VALUE")
+            ->allow_extra_args(false)
             ->check(CLI::Validator(
                 [](std::string& text) {
                     return text.find('=') == std::string::npos ? "'" + text + "' is not NAME=VALUE"
                                                                : std::string();
                 },
-                "NAME=VALUE", "header"));
+                "", "header"));
         subcommand
             .add_option("--body", bodyPath_, "File holding the request body ('-': standard input)")
             ->type_name("FILE");
@@ -156,7 +164,8 @@ public:
             ->type_name("TYPE");
         subcommand
             .add_option("--arg", arguments_, "A positional argument: JSON, or else the text itself")
-            ->type_name("VALUE");
+            ->type_name("VALUE")
+            ->allow_extra_args(false);
         subcommand.add_flag("--json", json_, "Write the response as one JSON document");
     }
 
@@ -198,7 +207,11 @@ private:
         std::vector<std::pair<std::string, std::string>> headerTexts;
         for (const std::string& header : headers_) {
             const std::size_t equals = header.find('=');
-            headerTexts.emplace_back(header.substr(0, equals), header.substr(equals + 1));
+            std::string name = header.substr(0, equals);
+            for (char& c : name) {
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            }
+            headerTexts.emplace_back(std::move(name), header.substr(equals + 1));
         }
         for (const auto& [name, value] : headerTexts) {
             headers.push_back({name.c_str(), value.c_str()});

@@ -48,7 +48,7 @@ void PluginOptions::AddTo(CLI::App& subcommand, const char* versionHelp) {
                 return ParseApiVersion(text, version) ? std::string()
                                                       : "'" + text + "' is not a version X.Y.Z";
             },
-            "X.Y.Z", "version"));
+            "", "version"));
 }
 
 std::string PluginOptions::Path() const {

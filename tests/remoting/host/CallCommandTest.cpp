@@ -34,12 +34,21 @@ TEST(HostCall, PrintsTheStatusHeadersAndResult) {
         {{"get", "/search?flag&count=2"},
          0,
          "status: 200\n{\n    \"count\": 2,\n    \"flag\": true,\n    \"items\": null\n}\n"},
+        // Header names reach the function lower-cased, as the real host hands them.
         {{"POST", "/orders", "--body", "-", "--content-type", "application/x-yaml", "--header",
-          "userid=ann"},
+          "UserId=ann"},
          0,
          "status: 200\n{\n    \"item\": \"tea\",\n    \"notes\": [\n        \"x\",\n"
          "        \"by ann\"\n    ],\n    \"quantity\": 0\n}\n",
          "item: tea\nnotes: [x]\n"},
+        // Each --arg is one value exactly as typed, a JSON list included.
+        {{"GET", "/search", "--arg", "true", "--arg", "2", "--arg", "[1,2]"},
+         0,
+         "status: 200\n{\n    \"count\": 2,\n    \"flag\": true,\n    \"items\": [\n        1,\n"
+         "        2\n    ]\n}\n"},
+        {{"GET", "/search", "--arg", "true", "--arg", "2", "--arg", "[]"},
+         0,
+         "status: 200\n{\n    \"count\": 2,\n    \"flag\": true,\n    \"items\": []\n}\n"},
         {{"POST", "/add/1", "--arg", "2", "--arg", "3", "--json"},
          0,
          "{\n    \"headers\": [],\n    \"result\": 123,\n    \"status\": 200\n}\n"},
@@ -67,6 +76,18 @@ TEST(HostCall, RefusesWhatItCannotSend) {
     outcome = Call({"POST", "/orders", "--body", "/nonexistent/body"});
     EXPECT_EQ(outcome.status, 1);
     EXPECT_NE(outcome.err.find("cannot read the body"), std::string::npos);
+}
+
+// The help names each option's value once, as a plain metavariable.
+TEST(HostCall, HelpShowsPlainMetavariables) {
+    const Outcome outcome = RunHost({"call", "--help"});
+    EXPECT_EQ(outcome.status, 0);
+    for (const char* shown : {"--header NAME=VALUE", "--arg VALUE", "--api-version X.Y.Z",
+                              "--plugin PATH", "lower-cased"}) {
+        EXPECT_NE(outcome.out.find(shown), std::string::npos) << shown << "\n" << outcome.out;
+    }
+    EXPECT_EQ(outcome.out.find(":NAME=VALUE"), std::string::npos) << outcome.out;
+    EXPECT_EQ(outcome.out.find(":X.Y.Z"), std::string::npos) << outcome.out;
 }
 
 // The whole functions section: every argument's kind, place and options.
