@@ -16,6 +16,9 @@ constexpr char kBuiltinScenario[] =
 # 1h30m, 1d. Keys:
 #
 #   name, description   texts for the output.
+#   start               the plugin's wall clock at virtual time 0, in UTC
+#                       (2024-03-05T14:00:00Z); without it, the real time when
+#                       the run starts. The plugin's clocks follow virtual time.
 #   resources           path -> value: in the store before the plugin starts
 #                       (the plugin reads them with a GET when it starts).
 #   lcds                how the LCDS simulator answers at first (default: the
@@ -34,18 +37,23 @@ constexpr char kBuiltinScenario[] =
 #   expect              checked at the end; `ulm-host run` exits 1 and names
 #                       each one that failed:
 #                         heartbeats: N         heartbeat calls made
-#                         failed: N             of those, answered with an error or nothing
+#                         failed: N             of those, not answered with a text
+#                         answers: {text: N, nothing: N, error: N, not convertible: N}
+#                                               heartbeats per kind of answer (kinds not
+#                                               named are not checked)
 #                         accounts: {ID: N}     heartbeats per account id sent
 #                         counts: [1, "2..5"]   the heartbeat counts sent, in order
-#                         times: [1m, 2m]       when the heartbeats were sent (within 1 s)
+#                         times: [1m, 2m]       when the heartbeats were sent
+#                         timestamps: [2024-03-05T14:01:00Z, ...] or
+#                           {first: 2024-03-05T14:01:00Z, every: 60s}
+#                                               the UTC times the heartbeats carried
 #                         logs: [{level: error, contains: TEXT, count: N}]
 #                                               log lines at that level containing TEXT:
 #                                               exactly N, or at least one without count
 #                         subscriptions: N      host subscriptions held at the end
 #
-# The plugin times its periods on its own clock, so the host's record of a
-# tick can drift by the plugin's real run time per tick: place steps between
-# ticks rather than on them.
+# The timeline has a line for every call across the boundary; a scheduled
+# callback that made no request is followed by an "idle" line.
 #
 # This scenario: a player logs in as account 9; the configuration raises the
 # heartbeat period to 120 seconds; the LCDS service fails for one minute, so
@@ -53,6 +61,7 @@ constexpr char kBuiltinScenario[] =
 
 name: built-in
 description: login as 9, period raised to 120 s, one failed heartbeat, logout, login as 10
+start: 2024-03-05T14:00:00Z
 
 resources:
   /vex-login/v1/session: {state: SUCCEEDED, summonerId: 7, accountId: 9}
@@ -80,6 +89,7 @@ end: 2h
 expect:
   heartbeats: 62
   failed: 1
+  answers: {text: 61, error: 1}
   accounts: {9: 27, 10: 35}
   counts: ["1..62"]
   logs:

@@ -163,7 +163,6 @@ void DevHost::Raise(const std::string& path, ResourceChange change, const Bindin
         event.reserved = 0;
         event.context = receiver.context;
         ++eventsDelivered_;
-        const Scheduler::PluginCallScope call(scheduler_);
         receiver.callback(&event);
     }
     ResetHostValue(hostPayload);
@@ -188,8 +187,12 @@ void DevHost::Run(const PendingCallback& pending) {
     details.Field("sequence").SetUnsigned(pending.sequence);
     Note("callback", pending.description, details);
     ++callbacksRun_;
-    const Scheduler::PluginCallScope call(scheduler_);
+    const std::size_t requestsBefore = requestsMade_;
     pending.callback(pending.context);
+    // Tells an idle tick apart from one whose request follows its line.
+    if (requestsMade_ == requestsBefore && !detached_) {
+        Note("idle", pending.description + " made no request", details);
+    }
 }
 
 std::size_t DevHost::Detach() {
@@ -223,6 +226,7 @@ void DevHost::SendRequest(HostResponse& response, const HostRequest& request) {
     BindingProperty details;
     details.Field("method").SetString(methodText);
     details.Field("target").SetString(target);
+    ++requestsMade_;
     if (detached_) {
         Fill(response, Answer::Failure(503, "The plugin was shut down"));
         return;
@@ -349,11 +353,13 @@ DevHost::Answer DevHost::InvokeLcds(const std::vector<BindingProperty>& argument
     if (lcds.ok) {
         answer.body = lcds.response;
         const BindingProperty& body = lcds.response.Find("body");
-        record.ok = !body.IsEmpty();
+        record.outcome =
+            body.IsEmpty() ? LcdsCallRecord::Outcome::Nothing : LcdsCallRecord::Outcome::Value;
+        record.value = body;
         outcome = body.IsEmpty() ? "nothing" : Json(body);
     } else {
         answer = Answer::Failure(lcds.status, lcds.error);
-        record.ok = false;
+        record.outcome = LcdsCallRecord::Outcome::Error;
         outcome = std::to_string(lcds.status) + " " + lcds.error;
     }
     details.Field("destination").SetString(record.destination);

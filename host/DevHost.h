@@ -13,7 +13,9 @@
 //                       until the plugin calls its release function.
 //   1, 2                exist, do nothing, return 0.
 //   3, 4                subscribe and unsubscribe by event name.
-//   5                   queues the callback in virtual time.
+//   5                   queues the callback in virtual time; when it runs, a
+//                       "callback" line comes first and an "idle" line
+//                       follows if it made no request.
 //   6 hostYield         runs the callbacks already due at the current
 //                       virtual time (not those scheduled during the yield).
 //   7, 8                bracket a wait (recorded, depth counted).
@@ -63,7 +65,9 @@ struct LcdsCallRecord {
     std::string destination;
     std::string method;
     BindingProperty arguments;  // the collection, as converted from the host value
-    bool ok = true;             // false when answered with an error or with nothing
+    enum class Outcome { Value, Nothing, Error };
+    Outcome outcome = Outcome::Value;
+    BindingProperty value;  // Value: the answer's body
 };
 
 struct TelemetryRecord {
@@ -172,6 +176,7 @@ private:
     std::vector<LcdsCallRecord> lcdsCalls_;
     std::vector<TelemetryRecord> telemetry_;
     std::size_t callbacksRun_ = 0;
+    std::size_t requestsMade_ = 0;  // hostSendRequest calls, on the host thread
     std::size_t eventsDelivered_ = 0;
     int waitDepth_ = 0;
     int yieldDepth_ = 0;

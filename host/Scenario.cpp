@@ -11,6 +11,7 @@
 #include "formats/JsonReader.h"
 #include "formats/JsonWriter.h"
 #include "formats/Yaml.h"
+#include "logging/Diagnostics.h"
 
 namespace Tavo::Host {
 
@@ -249,14 +250,57 @@ bool ReadStep(const BindingProperty& value, std::size_t index, ScenarioStep& ste
     return ReadLcds(value.Find("lcds"), step.lcds, where + ".lcds", error);
 }
 
+bool ReadUtcTime(const BindingProperty& value, std::int64_t& seconds, const std::string& where,
+                 std::string& error) {
+    if (value.GetKind() != Kind::String || !ParseUtcTime(value.GetString(), seconds)) {
+        return Fail(error, where,
+                    Quoted(value) + " is not a UTC time such as 2024-03-05T14:00:00Z");
+    }
+    return true;
+}
+
+// A list of texts, or {first: TIME, every: DURATION} in whole seconds.
+bool ReadTimestamps(const BindingProperty& value, TimestampExpectation& out,
+                    const std::string& where, std::string& error) {
+    if (value.GetKind() == Kind::Collection) {
+        for (std::size_t i = 0; i < value.Size(); ++i) {
+            std::string text;
+            if (!ReadText(value.ElementAt(i), text, where + "[" + std::to_string(i) + "]", error)) {
+                return false;
+            }
+            out.list.push_back(std::move(text));
+        }
+        return true;
+    }
+    if (value.GetKind() != Kind::Structure || value.Find("first").IsEmpty() ||
+        value.Find("every").IsEmpty()) {
+        return Fail(error, where,
+                    "expected a list of texts or {first: 2024-03-05T14:01:00Z, every: 60s}");
+    }
+    if (!OnlyKnownKeys(value, {"first", "every"}, where, error) ||
+        !ReadUtcTime(value.Find("first"), out.firstSeconds, where + ".first", error)) {
+        return false;
+    }
+    VirtualTime every = 0;
+    if (!ParseDuration(value.Find("every"), every, error)) {
+        return Fail(error, where + ".every", error);
+    }
+    if (every % kNanosecondsPerSecond != 0) {
+        return Fail(error, where + ".every", "timestamps step in whole seconds");
+    }
+    out.everySeconds = every / kNanosecondsPerSecond;
+    return true;
+}
+
 bool ReadExpectations(const BindingProperty& value, ScenarioExpectations& out, std::string& error) {
     const std::string where = "expect";
     if (value.GetKind() != Kind::Structure) {
         return Fail(error, where, "expected a map");
     }
-    if (!OnlyKnownKeys(
-            value, {"heartbeats", "failed", "accounts", "counts", "times", "logs", "subscriptions"},
-            where, error)) {
+    if (!OnlyKnownKeys(value,
+                       {"heartbeats", "failed", "answers", "accounts", "counts", "times",
+                        "timestamps", "logs", "subscriptions"},
+                       where, error)) {
         return false;
     }
     for (const auto& [key, name] :
@@ -270,6 +314,32 @@ bool ReadExpectations(const BindingProperty& value, ScenarioExpectations& out, s
             }
             *key = number;
         }
+    }
+    if (const BindingProperty& answers = value.Find("answers"); !answers.IsEmpty()) {
+        const std::string at = where + ".answers";
+        if (answers.GetKind() != Kind::Structure) {
+            return Fail(error, at, "expected a map such as {text: 3, error: 1}");
+        }
+        std::array<std::optional<std::uint64_t>, kHeartbeatAnswerKinds> table;
+        for (const auto& field : answers.Fields()) {
+            const std::string key(field.key.View());
+            std::size_t kind = 0;
+            while (kind < kHeartbeatAnswerKinds &&
+                   key != HeartbeatAnswerName(static_cast<HeartbeatAnswer>(kind))) {
+                ++kind;
+            }
+            if (kind == kHeartbeatAnswerKinds) {
+                return Fail(
+                    error, at,
+                    "unknown kind of answer '" + key + "' (text, nothing, error, not convertible)");
+            }
+            std::uint64_t count = 0;
+            if (!ReadCount(field.value, count, at + "." + key, error)) {
+                return false;
+            }
+            table[kind] = count;
+        }
+        out.answers = table;
     }
     if (const BindingProperty& accounts = value.Find("accounts"); !accounts.IsEmpty()) {
         if (accounts.GetKind() != Kind::Structure) {
@@ -306,6 +376,11 @@ bool ReadExpectations(const BindingProperty& value, ScenarioExpectations& out, s
             list.push_back(time);
         }
         out.times = std::move(list);
+    }
+    if (const BindingProperty& stamps = value.Find("timestamps"); !stamps.IsEmpty()) {
+        if (!ReadTimestamps(stamps, out.timestamps.emplace(), where + ".timestamps", error)) {
+            return false;
+        }
     }
     if (const BindingProperty& logs = value.Find("logs"); !logs.IsEmpty()) {
         if (logs.GetKind() != Kind::Collection) {
@@ -344,6 +419,72 @@ bool ReadExpectations(const BindingProperty& value, ScenarioExpectations& out, s
 }
 
 }  // namespace
+
+const char* HeartbeatAnswerName(HeartbeatAnswer answer) {
+    switch (answer) {
+        case HeartbeatAnswer::Text:
+            return "text";
+        case HeartbeatAnswer::Nothing:
+            return "nothing";
+        case HeartbeatAnswer::Error:
+            return "error";
+        case HeartbeatAnswer::NotConvertible:
+            return "not convertible";
+    }
+    return "?";
+}
+
+bool ParseUtcTime(std::string_view text, std::int64_t& secondsSince1970) {
+    // YYYY-MM-DDTHH:MM:SSZ
+    if (text.size() != 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' ||
+        text[13] != ':' || text[16] != ':' || text[19] != 'Z') {
+        return false;
+    }
+    const auto number = [&](std::size_t at, std::size_t digits, int& out) {
+        out = 0;
+        for (std::size_t i = at; i < at + digits; ++i) {
+            if (text[i] < '0' || text[i] > '9') {
+                return false;
+            }
+            out = out * 10 + (text[i] - '0');
+        }
+        return true;
+    };
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    if (!number(0, 4, year) || !number(5, 2, month) || !number(8, 2, day) || !number(11, 2, hour) ||
+        !number(14, 2, minute) || !number(17, 2, second)) {
+        return false;
+    }
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    constexpr int kDaysInMonth[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (year < 1970 || month < 1 || month > 12 || day < 1 ||
+        day > kDaysInMonth[month - 1] + (month == 2 && leap ? 1 : 0) || hour > 23 || minute > 59 ||
+        second > 59) {
+        return false;
+    }
+    // Days since 1970-01-01 of the civil date (the proleptic Gregorian
+    // calendar, March-based years so that the leap day comes last).
+    const int y = year - (month <= 2 ? 1 : 0);
+    const int era = y / 400;
+    const int yearOfEra = y - era * 400;
+    const int dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    const std::int64_t days = std::int64_t(era) * 146097 + dayOfEra - 719468;
+    secondsSince1970 = days * 86400 + hour * 3600 + minute * 60 + second;
+    return true;
+}
+
+std::vector<std::string> TimestampExpectation::For(std::size_t count) const {
+    if (!list.empty() || everySeconds == 0) {
+        return list;
+    }
+    std::vector<std::string> texts;
+    for (std::size_t i = 0; i < count; ++i) {
+        texts.push_back(
+            Diagnostics::FormatUtcTime(firstSeconds + static_cast<std::int64_t>(i) * everySeconds));
+    }
+    return texts;
+}
 
 bool AccountOrder::operator()(const std::string& a, const std::string& b) const {
     const auto decimal = [](const std::string& text) {
@@ -503,9 +644,10 @@ bool ReadScenario(const BindingProperty& document, Scenario& out, std::string& e
             error, "",
             "a scenario is a map with steps, end and expect (got " + Quoted(document) + ")");
     }
-    if (!OnlyKnownKeys(document,
-                       {"name", "description", "resources", "lcds", "steps", "end", "expect"}, "",
-                       error)) {
+    if (!OnlyKnownKeys(
+            document,
+            {"name", "description", "start", "resources", "lcds", "steps", "end", "expect"}, "",
+            error)) {
         return false;
     }
     if (!document.Find("name").IsEmpty() &&
@@ -515,6 +657,13 @@ bool ReadScenario(const BindingProperty& document, Scenario& out, std::string& e
     if (!document.Find("description").IsEmpty() &&
         !ReadText(document.Find("description"), scenario.description, "description", error)) {
         return false;
+    }
+    if (const BindingProperty& start = document.Find("start"); !start.IsEmpty()) {
+        std::int64_t seconds = 0;
+        if (!ReadUtcTime(start, seconds, "start", error)) {
+            return false;
+        }
+        scenario.start = seconds * 10'000'000;
     }
     if (const BindingProperty& resources = document.Find("resources"); !resources.IsEmpty()) {
         if (resources.GetKind() != Kind::Structure) {

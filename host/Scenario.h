@@ -6,6 +6,8 @@
 //
 // Threading: plain data and pure functions. [any-thread]
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -38,6 +40,29 @@ struct AccountOrder {
 };
 using AccountCounts = std::map<std::string, std::uint64_t, AccountOrder>;
 
+// How a heartbeat was answered, as the plugin saw it: the heartbeat asks for
+// a text, so an answer of another kind fails in the plugin although the host
+// delivered it.
+enum class HeartbeatAnswer { Text, Nothing, Error, NotConvertible };
+inline constexpr std::size_t kHeartbeatAnswerKinds = 4;
+using AnswerCounts = std::array<std::uint64_t, kHeartbeatAnswerKinds>;
+// "text", "nothing", "error", "not convertible".
+const char* HeartbeatAnswerName(HeartbeatAnswer answer);
+
+// "2024-03-05T14:00:00Z" as seconds since 1970-01-01 00:00:00 UTC: exactly
+// that form, a real date and time of the years 1970 to 9999. False otherwise.
+bool ParseUtcTime(std::string_view text, std::int64_t& secondsSince1970);
+
+// The timestamps the heartbeats must carry: a list, or the first one and the
+// step between consecutive ones.
+struct TimestampExpectation {
+    std::vector<std::string> list;
+    std::int64_t firstSeconds = 0;  // with everySeconds, when list is empty
+    std::int64_t everySeconds = 0;
+    // The texts expected of `count` heartbeats.
+    std::vector<std::string> For(std::size_t count) const;
+};
+
 struct ScenarioStep {
     enum class Action { Set, Delete, Lcds };
     VirtualTime at = 0;
@@ -57,24 +82,26 @@ struct LogExpectation {
 
 struct ScenarioExpectations {
     std::optional<std::uint64_t> heartbeats;  // heartbeat calls made
-    std::optional<std::uint64_t> failed;      // of those, answered with an error or nothing
+    std::optional<std::uint64_t> failed;      // of those, not answered with a text
+    // Heartbeats per kind of answer; kinds not named are not checked.
+    std::optional<std::array<std::optional<std::uint64_t>, kHeartbeatAnswerKinds>> answers;
     // Account id (as sent, in decimal) → heartbeats that carried it.
     std::optional<AccountCounts> accounts;
     // The heartbeat counts sent, in order.
     std::optional<std::vector<std::int64_t>> counts;
-    // The virtual times of the heartbeats, each matched within kTimeTolerance.
+    // The virtual times of the heartbeats, exactly.
     std::optional<std::vector<VirtualTime>> times;
+    std::optional<TimestampExpectation> timestamps;
     std::vector<LogExpectation> logs;
     std::optional<std::uint64_t> subscriptions;  // held when the end is reached
 };
 
-// Heartbeat times are measured by the plugin on its own clock; the host's
-// record of them may differ by the real time the plugin spent.
-inline constexpr VirtualTime kTimeTolerance = kNanosecondsPerSecond;
-
 struct Scenario {
     std::string name;
     std::string description;
+    // The plugin's wall clock at virtual time 0 (100 ns units since 1970);
+    // without it, the real time when the run starts.
+    std::optional<std::int64_t> start;
     // Resources present before the plugin starts, in file order.
     std::vector<std::pair<std::string, BindingProperty>> resources;
     LcdsBehaviour lcds = LcdsBehaviour::Default();  // at the start

@@ -6,8 +6,11 @@
 #include <memory>
 #include <optional>
 
+#include "binding/BindingRegistry.h"
+#include "binding/Converters.h"
 #include "formats/JsonWriter.h"
 #include "host/PluginLoader.h"
+#include "host/VirtualClock.h"
 
 namespace Tavo::Host {
 
@@ -46,6 +49,24 @@ void ApplyStep(DevHost& host, const ScenarioStep& step) {
     }
 }
 
+// What the plugin made of an answer: it converts the body to the text the
+// heartbeat asks for, with the same converter the plugin uses.
+HeartbeatAnswer Classify(const LcdsCallRecord& call) {
+    switch (call.outcome) {
+        case LcdsCallRecord::Outcome::Error:
+            return HeartbeatAnswer::Error;
+        case LcdsCallRecord::Outcome::Nothing:
+            return HeartbeatAnswer::Nothing;
+        case LcdsCallRecord::Outcome::Value:
+            break;
+    }
+    static const BindingRegistry registry;
+    BindingResult converted;
+    std::string text;
+    FromProperty(converted, text, call.value, "", registry);
+    return converted.IsOk() ? HeartbeatAnswer::Text : HeartbeatAnswer::NotConvertible;
+}
+
 std::vector<HeartbeatRecord> Heartbeats(const DevHost& host) {
     std::vector<HeartbeatRecord> heartbeats;
     for (const LcdsCallRecord& call : host.LcdsCalls()) {
@@ -57,7 +78,11 @@ std::vector<HeartbeatRecord> Heartbeats(const DevHost& host) {
         const BindingProperty& account = call.arguments.ElementAt(0);
         record.account = account.IsEmpty() ? "null" : WriteJson(account);
         record.count = call.arguments.ElementAt(2).AsInt64();
-        record.ok = call.ok;
+        const BindingProperty& timestamp = call.arguments.ElementAt(3);
+        record.timestamp = timestamp.GetKind() == BindingProperty::Kind::String
+                               ? std::string(timestamp.GetString())
+                               : (timestamp.IsEmpty() ? "null" : WriteJson(timestamp));
+        record.answer = Classify(call);
         heartbeats.push_back(std::move(record));
     }
     return heartbeats;
@@ -79,12 +104,32 @@ std::vector<std::int64_t> Counts(const RunResult& result) {
     return counts;
 }
 
-std::size_t FailedHeartbeats(const RunResult& result) {
-    std::size_t failed = 0;
+AnswerCounts CountAnswers(const RunResult& result) {
+    AnswerCounts answers{};
     for (const HeartbeatRecord& heartbeat : result.heartbeats) {
-        failed += heartbeat.ok ? 0 : 1;
+        ++answers[static_cast<std::size_t>(heartbeat.answer)];
     }
-    return failed;
+    return answers;
+}
+
+// Every answer but a text fails the heartbeat in the plugin.
+std::uint64_t FailedHeartbeats(const AnswerCounts& answers) {
+    return answers[static_cast<std::size_t>(HeartbeatAnswer::Nothing)] +
+           answers[static_cast<std::size_t>(HeartbeatAnswer::Error)] +
+           answers[static_cast<std::size_t>(HeartbeatAnswer::NotConvertible)];
+}
+
+// "61 text, 1 error": the kinds that occurred, in a fixed order.
+std::string AnswersText(const AnswerCounts& answers) {
+    std::string text;
+    for (std::size_t kind = 0; kind < kHeartbeatAnswerKinds; ++kind) {
+        if (answers[kind] != 0) {
+            text += text.empty() ? "" : ", ";
+            text += std::to_string(answers[kind]) + " " +
+                    HeartbeatAnswerName(static_cast<HeartbeatAnswer>(kind));
+        }
+    }
+    return text.empty() ? "none" : text;
 }
 
 std::string AccountsText(const AccountCounts& accounts) {
@@ -99,7 +144,8 @@ std::string AccountsText(const AccountCounts& accounts) {
 void WriteSummary(Timeline& timeline, const Scenario& scenario, const RunResult& result) {
     const auto accounts = CountAccounts(result);
     const auto counts = Counts(result);
-    const std::size_t failed = FailedHeartbeats(result);
+    const AnswerCounts answers = CountAnswers(result);
+    const std::uint64_t failed = FailedHeartbeats(answers);
     std::map<std::int32_t, std::size_t> levels;
     for (const HostLogLine& line : result.logs) {
         ++levels[line.level];
@@ -122,6 +168,7 @@ void WriteSummary(Timeline& timeline, const Scenario& scenario, const RunResult&
     }
     text += "  heartbeats      " + std::to_string(result.heartbeats.size()) + " sent, " +
             std::to_string(failed) + " failed\n";
+    text += "  answers         " + AnswersText(answers) + "\n";
     text += "  accounts        " + AccountsText(accounts) + "\n";
     text += "  counts          " + FoldCounts(counts) + "\n";
     text += "  LCDS calls      " + std::to_string(result.lcdsCalls) + "\n";
@@ -155,6 +202,12 @@ void WriteSummary(Timeline& timeline, const Scenario& scenario, const RunResult&
     BindingProperty& heartbeats = json.Field("heartbeats");
     heartbeats.Field("sent").SetUnsigned(static_cast<std::uint64_t>(result.heartbeats.size()));
     heartbeats.Field("failed").SetUnsigned(static_cast<std::uint64_t>(failed));
+    BindingProperty& answerJson = heartbeats.Field("answers");
+    answerJson.MakeStructure();
+    for (std::size_t kind = 0; kind < kHeartbeatAnswerKinds; ++kind) {
+        answerJson.Field(HeartbeatAnswerName(static_cast<HeartbeatAnswer>(kind)))
+            .SetUnsigned(answers[kind]);
+    }
     BindingProperty& accountJson = heartbeats.Field("accounts");
     accountJson.MakeStructure();
     for (const auto& [account, count] : accounts) {
@@ -189,6 +242,10 @@ void WriteSummary(Timeline& timeline, const Scenario& scenario, const RunResult&
         memoryJson.Field("frees").SetUnsigned(memory.frees);
     }
     timeline.Write(text, json);
+}
+
+std::string Itself(std::string text) {
+    return text;
 }
 
 template <class T>
@@ -238,11 +295,27 @@ std::vector<std::string> CheckRun(const Scenario& scenario, const RunResult& res
               "heartbeats: expected " + std::to_string(*expect.heartbeats) + ", got " +
                   std::to_string(result.heartbeats.size()));
     }
+    const AnswerCounts answers = CountAnswers(result);
     if (expect.failed) {
-        const std::size_t failed = FailedHeartbeats(result);
+        const std::uint64_t failed = FailedHeartbeats(answers);
         check(failed == *expect.failed, "failed heartbeats: expected " +
                                             std::to_string(*expect.failed) + ", got " +
                                             std::to_string(failed));
+    }
+    if (expect.answers) {
+        bool held = true;
+        for (std::size_t kind = 0; kind < kHeartbeatAnswerKinds; ++kind) {
+            held = held && (!(*expect.answers)[kind] || *(*expect.answers)[kind] == answers[kind]);
+        }
+        std::string wanted;
+        for (std::size_t kind = 0; kind < kHeartbeatAnswerKinds; ++kind) {
+            if ((*expect.answers)[kind]) {
+                wanted += wanted.empty() ? "" : ", ";
+                wanted += std::to_string(*(*expect.answers)[kind]) + " " +
+                          HeartbeatAnswerName(static_cast<HeartbeatAnswer>(kind));
+            }
+        }
+        check(held, "answers: expected " + wanted + ", got " + AnswersText(answers));
     }
     if (expect.accounts) {
         const auto accounts = CountAccounts(result);
@@ -255,17 +328,24 @@ std::vector<std::string> CheckRun(const Scenario& scenario, const RunResult& res
               "counts: expected " + FoldCounts(*expect.counts) + ", got " + FoldCounts(counts));
     }
     if (expect.times) {
-        bool held = expect.times->size() == result.heartbeats.size();
-        for (std::size_t i = 0; held && i < expect.times->size(); ++i) {
-            held = std::llabs((*expect.times)[i] - result.heartbeats[i].time) <= kTimeTolerance;
-        }
         std::vector<VirtualTime> times;
         for (const HeartbeatRecord& heartbeat : result.heartbeats) {
             times.push_back(heartbeat.time);
         }
-        check(held, "heartbeat times (within 1 s): expected " +
-                        Listed<VirtualTime>(*expect.times, &FormatVirtualTime) + ", got " +
-                        Listed<VirtualTime>(times, &FormatVirtualTime));
+        check(times == *expect.times, "heartbeat times: expected " +
+                                          Listed<VirtualTime>(*expect.times, &FormatVirtualTime) +
+                                          ", got " +
+                                          Listed<VirtualTime>(times, &FormatVirtualTime));
+    }
+    if (expect.timestamps) {
+        std::vector<std::string> timestamps;
+        for (const HeartbeatRecord& heartbeat : result.heartbeats) {
+            timestamps.push_back(heartbeat.timestamp);
+        }
+        const std::vector<std::string> wanted = expect.timestamps->For(timestamps.size());
+        check(timestamps == wanted, "heartbeat timestamps: expected " +
+                                        Listed<std::string>(wanted, &Itself) + ", got " +
+                                        Listed<std::string>(timestamps, &Itself));
     }
     for (const LogExpectation& log : expect.logs) {
         std::uint64_t matching = 0;
@@ -296,6 +376,8 @@ int RunScenario(const Scenario& scenario, const RunOptions& options, RunResult& 
     Timeline timeline(options.out, options.format, options.quiet);
     DevHost host(timeline);
     host.Lcds().SetBehaviour(scenario.lcds);
+    const VirtualClockScope clock(host.Clock(),
+                                  scenario.start ? *scenario.start : RealWallClock100ns());
 
     {
         BindingProperty details;
@@ -342,10 +424,7 @@ int RunScenario(const Scenario& scenario, const RunOptions& options, RunResult& 
                      details);
     }
 
-    {
-        const Scheduler::PluginCallScope call(host.Clock());
-        result.started = plugin->Initialize(host.Connection());
-    }
+    result.started = plugin->Initialize(host.Connection());
     timeline.Add(host.Clock().Now(), "initialize",
                  result.started ? "returned true" : "returned false: not started");
 
@@ -389,10 +468,7 @@ int RunScenario(const Scenario& scenario, const RunOptions& options, RunResult& 
     result.memoryRead = plugin->ReadMemoryStats(result.memory);
     result.subscriptionsAtEnd = host.Subscriptions().size();
     timeline.Add(host.Clock().Now(), "shutdown", "begins");
-    {
-        const Scheduler::PluginCallScope call(host.Clock());
-        plugin->Shutdown();
-    }
+    plugin->Shutdown();
     result.callbacksDropped = host.Detach();
     result.subscriptionsAfterShutdown = host.Subscriptions().size();
     timeline.Add(host.Clock().Now(), "shutdown",

@@ -48,7 +48,8 @@ struct HeartbeatRecord {
     VirtualTime time = 0;
     std::string account;  // the first argument as JSON ("9")
     std::int64_t count = 0;
-    bool ok = true;  // answered with a value
+    std::string timestamp;  // the fourth argument
+    HeartbeatAnswer answer = HeartbeatAnswer::Text;
 };
 
 struct RunResult {

@@ -35,41 +35,13 @@ VirtualTime DelayToVirtualTime(double seconds) {
     return static_cast<VirtualTime>(nanoseconds);
 }
 
-void Scheduler::CatchUpLocked() const {
-    if (callDepth_ == 0) {
-        return;
-    }
-    const RealClock::time_point real = RealClock::now();
-    const VirtualTime elapsed =
-        std::chrono::duration_cast<std::chrono::nanoseconds>(real - anchor_).count();
-    if (elapsed > 0 && now_ < kMaxDelay) {
-        now_ = elapsed < kMaxDelay - now_ ? now_ + elapsed : kMaxDelay;
-        anchor_ = real;
-    }
-}
-
-Scheduler::PluginCallScope::PluginCallScope(Scheduler& scheduler) : scheduler_(scheduler) {
-    std::lock_guard<std::mutex> lock(scheduler_.mutex_);
-    if (scheduler_.callDepth_++ == 0) {
-        scheduler_.anchor_ = RealClock::now();
-    }
-}
-
-Scheduler::PluginCallScope::~PluginCallScope() {
-    std::lock_guard<std::mutex> lock(scheduler_.mutex_);
-    scheduler_.CatchUpLocked();
-    --scheduler_.callDepth_;
-}
-
 VirtualTime Scheduler::Now() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    CatchUpLocked();
     return now_;
 }
 
 void Scheduler::AdvanceTo(VirtualTime time) {
     std::lock_guard<std::mutex> lock(mutex_);
-    CatchUpLocked();
     if (time > now_) {
         now_ = time < kMaxDelay ? time : kMaxDelay;
     }
@@ -83,7 +55,6 @@ PendingCallback Scheduler::Schedule(std::string description, HostScheduledCallba
     pending.context = context;
     pending.delaySeconds = delaySeconds;
     std::lock_guard<std::mutex> lock(mutex_);
-    CatchUpLocked();
     // Both terms are at most kMaxDelay, so the sum cannot overflow.
     pending.due = now_ + DelayToVirtualTime(delaySeconds);
     pending.sequence = nextSequence_++;

@@ -2,11 +2,10 @@
 // The host's virtual clock and its queue of scheduled plugin callbacks.
 //
 // Virtual time counts nanoseconds from the start of a run (printed to the
-// millisecond). Between calls into the plugin it moves only when the runner
-// moves it; nothing here waits. During a call into the plugin (a
-// PluginCallScope) it also moves with real time, as the plugin's own clock
-// does: a timer tick that runs for d real seconds asks for its next tick one
-// period minus d later, and lands exactly one period after the tick began.
+// millisecond). It moves only when the runner moves it, never with real time,
+// and nothing here waits; the plugin's own clocks follow it during a run
+// (host/VirtualClock.h), so a tick asking for the next one a period later
+// lands exactly one period after it.
 //
 // A callback is due at the virtual time of its scheduling plus its delay.
 // Callbacks due at the same time keep their scheduling order.
@@ -15,7 +14,6 @@
 // callbacks themselves are run by the caller of TakeDue, never under the
 // lock. [any-thread]
 
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -79,37 +77,15 @@ public:
     std::size_t Clear();
     std::size_t Size() const;
 
-    // Lets the clock run with real time while it lives (see above). Scopes
-    // nest: the outermost one counts. Made on the host thread around each
-    // call into the plugin.
-    class PluginCallScope {
-    public:
-        explicit PluginCallScope(Scheduler& scheduler);
-        ~PluginCallScope();
-        PluginCallScope(const PluginCallScope&) = delete;
-        PluginCallScope& operator=(const PluginCallScope&) = delete;
-
-    private:
-        Scheduler& scheduler_;
-    };
-
 private:
-    using RealClock = std::chrono::steady_clock;
-
     struct Earlier {
         bool operator()(const PendingCallback& a, const PendingCallback& b) const {
             return a.due != b.due ? a.due < b.due : a.sequence < b.sequence;
         }
     };
 
-    // Adds the real time since the anchor to the clock. Under mutex_.
-    void CatchUpLocked() const;
-
     mutable std::mutex mutex_;  // guards everything below
-    mutable VirtualTime now_ = 0;
-    int callDepth_ = 0;
-    // While callDepth_ > 0: the real time now_ last caught up to.
-    mutable RealClock::time_point anchor_;
+    VirtualTime now_ = 0;
     std::uint64_t nextSequence_ = 1;
     std::set<PendingCallback, Earlier> queue_;
 };

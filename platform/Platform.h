@@ -21,6 +21,11 @@ inline constexpr const char* kPathSeparators = "\\/";
 inline constexpr const char* kPathSeparators = "/";
 #endif
 
+// The clocks below are the system's, or the development host's when the
+// executable offers one (platform/DevClock.h); the choice is made once.
+// True when they follow the development host's clock.
+bool UsingDevClock();
+
 // Nanoseconds on a clock that never goes backwards; its zero is arbitrary.
 std::int64_t MonotonicNanoseconds();
 

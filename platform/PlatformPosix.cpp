@@ -2,6 +2,7 @@
 
 #include "platform/Platform.h"
 
+#include <dlfcn.h>
 #include <pthread.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
@@ -11,30 +12,54 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/detail/SystemClocks.h"
+
 namespace Tavo::Platform {
 
-std::int64_t MonotonicNanoseconds() {
+namespace detail {
+
+std::int64_t SystemMonotonicNanoseconds() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return std::int64_t(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
 }
 
-std::int64_t WallClock100ns() {
+std::int64_t SystemWallClock100ns() {
     timespec ts{};
     clock_gettime(CLOCK_REALTIME, &ts);
     return std::int64_t(ts.tv_sec) * 10'000'000 + ts.tv_nsec / 100;
 }
 
-CalendarTime LocalTimeNow() {
-    timespec ts{};
-    clock_gettime(CLOCK_REALTIME, &ts);
-    time_t seconds = ts.tv_sec;
+CalendarTime LocalFromWallClock100ns(std::int64_t wallClock100ns) {
+    // Floor division, so that instants before 1970 keep a millisecond in 0..999.
+    std::int64_t seconds = wallClock100ns / 10'000'000;
+    std::int64_t rest = wallClock100ns % 10'000'000;
+    if (rest < 0) {
+        --seconds;
+        rest += 10'000'000;
+    }
+    const time_t time = time_t(seconds);
     tm fields{};
-    localtime_r(&seconds, &fields);
-    return CalendarTime{fields.tm_year + 1900, fields.tm_mon + 1, fields.tm_mday,
-                        fields.tm_hour,        fields.tm_min,     fields.tm_sec,
-                        int(ts.tv_nsec / 1'000'000)};
+    if (std::int64_t(time) != seconds || localtime_r(&time, &fields) == nullptr) {
+        return CalendarTime{};
+    }
+    return CalendarTime{fields.tm_year + 1900, fields.tm_mon + 1, fields.tm_mday,    fields.tm_hour,
+                        fields.tm_min,         fields.tm_sec,     int(rest / 10'000)};
 }
+
+std::uint64_t SystemHighResolutionCounter() {
+    return std::uint64_t(SystemMonotonicNanoseconds());
+}
+
+std::uint64_t SystemHighResolutionFrequency() {
+    return 1'000'000'000;
+}
+
+void* FindExecutableSymbol(const char* name) {
+    return dlsym(RTLD_DEFAULT, name);
+}
+
+}  // namespace detail
 
 bool UtcFromSeconds(std::int64_t secondsSince1970, CalendarTime& out) {
     time_t seconds = time_t(secondsSince1970);
@@ -45,16 +70,19 @@ bool UtcFromSeconds(std::int64_t secondsSince1970, CalendarTime& out) {
     if (gmtime_r(&seconds, &fields) == nullptr) {
         return false;
     }
-    out = CalendarTime{fields.tm_year + 1900, fields.tm_mon + 1, fields.tm_mday,
-                       fields.tm_hour,        fields.tm_min,     fields.tm_sec, 0};
+    out = CalendarTime{fields.tm_year + 1900,
+                       fields.tm_mon + 1,
+                       fields.tm_mday,
+                       fields.tm_hour,
+                       fields.tm_min,
+                       fields.tm_sec,
+                       0};
     return true;
 }
 
-std::uint64_t HighResolutionCounter() { return std::uint64_t(MonotonicNanoseconds()); }
-
-std::uint64_t HighResolutionFrequency() { return 1'000'000'000; }
-
-std::uint32_t CurrentThreadId() { return std::uint32_t(syscall(SYS_gettid)); }
+std::uint32_t CurrentThreadId() {
+    return std::uint32_t(syscall(SYS_gettid));
+}
 
 std::size_t ExecutablePath(char* buffer, std::size_t capacity) {
     if (buffer == nullptr || capacity == 0) {
@@ -96,6 +124,8 @@ void ReleaseRegion(void* region, std::size_t bytes) {
     }
 }
 
-void FailFast() { std::_Exit(134); }
+void FailFast() {
+    std::_Exit(134);
+}
 
 }  // namespace Tavo::Platform

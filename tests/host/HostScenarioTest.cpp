@@ -13,6 +13,7 @@
 #include "host/ResourceStore.h"
 #include "host/Scenario.h"
 #include "host/Scheduler.h"
+#include "host/VirtualClock.h"
 
 namespace {
 
@@ -63,6 +64,37 @@ TEST(HostScenario, SortsStepsByTimeKeepingFileOrderForTies) {
     EXPECT_EQ(order, R"(1 60; 2 60 error 503 "down"; 0 120; 3 180 answer 5 (unsigned); )");
 }
 
+TEST(HostScenario, ReadsUtcTimesOfExactlyOneForm) {
+    struct Row {
+        const char* text;
+        std::int64_t seconds;  // -1: refused
+    };
+    const Row rows[] = {
+        {"1970-01-01T00:00:00Z", 0},
+        {"2024-03-05T14:00:00Z", 1709647200},
+        {"2024-02-29T23:59:59Z", 1709251199},
+        {"2000-02-29T12:00:00Z", 951825600},
+        {"9999-12-31T23:59:59Z", 253402300799},
+        {"2023-02-29T00:00:00Z", -1},  // not a leap year
+        {"1900-02-29T00:00:00Z", -1},
+        {"1969-12-31T23:59:59Z", -1},
+        {"2024-03-05T24:00:00Z", -1},
+        {"2024-03-05 14:00:00Z", -1},
+        {"2024-03-05T14:00:00", -1},
+        {"2024-03-05T14:00:00.5Z", -1},
+        {"2024-3-5T14:00:00Z", -1},
+        {"", -1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.text);
+        std::int64_t seconds = -1;
+        EXPECT_EQ(ParseUtcTime(row.text, seconds), row.seconds >= 0);
+        if (row.seconds >= 0) {
+            EXPECT_EQ(seconds, row.seconds);
+        }
+    }
+}
+
 TEST(HostScenario, NamesTheOffendingPlaceOfABadScenario) {
     struct Row {
         const char* yaml;
@@ -72,8 +104,14 @@ TEST(HostScenario, NamesTheOffendingPlaceOfABadScenario) {
         {"[1]", "a scenario is a map with steps, end and expect (got [1])"},
         {"steps: []", "a scenario needs 'end', the virtual time at which it stops"},
         {"end: 1m\nexpcet: {}",
-         "unknown key 'expcet' (expected one of: name, description, resources, lcds, steps, end, "
-         "expect)"},
+         "unknown key 'expcet' (expected one of: name, description, start, resources, lcds, steps, "
+         "end, expect)"},
+        {"end: 1m\nstart: 2024-02-30T00:00:00Z",
+         "start: \"2024-02-30T00:00:00Z\" is not a UTC time such as 2024-03-05T14:00:00Z"},
+        {"end: 1m\nexpect: {answers: {odd: 1}}",
+         "expect.answers: unknown kind of answer 'odd' (text, nothing, error, not convertible)"},
+        {"end: 1m\nexpect: {timestamps: {first: 2024-03-05T14:01:00Z, every: 1.5s}}",
+         "expect.timestamps.every: timestamps step in whole seconds"},
         {"end: 1m\nsteps: [{set: /a, value: 1}]", "steps[0]: every step needs 'at', its time"},
         {"end: 1m\nsteps: [{at: 5x, set: /a, value: 1}]",
          "steps[0].at: '5x' is not a duration: unknown unit 'x' (use seconds, or parts like 90s, "
@@ -164,25 +202,24 @@ TEST(HostClock, TakesCallbacksByDueTimeThenSchedulingOrder) {
     EXPECT_EQ(scheduler.Size(), 0u);
 }
 
-// While the plugin runs, virtual time moves with real time, so that a tick
-// that re-arms "one period after it began" lands exactly there.
-TEST(HostClock, MovesWithRealTimeOnlyDuringPluginCalls) {
-    const auto spin = [] {
-        const auto start = std::chrono::steady_clock::now();
-        while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(2)) {
-        }
-    };
+// The provider the executable exports: the run's virtual time while a scope
+// lives, the system's clocks before and after.
+TEST(HostClock, ProviderFollowsTheRunOnlyWhileItLasts) {
+    const Platform::DevClock* clock = ulm_dev_clock_v1();
+    ASSERT_NE(clock, nullptr);
+    EXPECT_EQ(clock->version, Platform::kDevClockVersion);
+    const std::int64_t start = 17'096'472'000'000'000;  // 2024-03-05T14:00:00Z
     Scheduler scheduler;
-    scheduler.AdvanceTo(kNanosecondsPerSecond);
-    const VirtualTime before = scheduler.Now();
     {
-        const Scheduler::PluginCallScope call(scheduler);
-        spin();
-        EXPECT_GE(scheduler.Now() - before, 2 * kNanosecondsPerMillisecond);
+        const VirtualClockScope scope(scheduler, start);
+        EXPECT_EQ(clock->monotonicNanoseconds(), 0);
+        EXPECT_EQ(clock->wallClock100ns(), start);
+        scheduler.AdvanceTo(90 * kNanosecondsPerSecond + 250);
+        EXPECT_EQ(clock->monotonicNanoseconds(), 90 * kNanosecondsPerSecond + 250);
+        EXPECT_EQ(clock->wallClock100ns(), start + 900'000'002);
     }
-    const VirtualTime after = scheduler.Now();
-    spin();
-    EXPECT_EQ(scheduler.Now(), after);
+    const std::int64_t real = RealWallClock100ns();
+    EXPECT_LE(std::llabs(clock->wallClock100ns() - real), 10'000'000);  // within a second
 }
 
 TEST(HostPluginLoader, DerivesTheExportFromTheFileName) {

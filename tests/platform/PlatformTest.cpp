@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <tuple>
@@ -18,6 +20,21 @@ TEST(Platform, MonotonicClockNeverGoesBackwards) {
         ASSERT_GE(now, previous);
         previous = now;
     }
+}
+
+// A program that offers no development clock (every real host, and this test)
+// gets the system's clocks.
+TEST(Platform, ClocksAreTheSystemsWithoutADevelopmentHost) {
+    EXPECT_FALSE(UsingDevClock());
+    using Units = std::chrono::duration<std::int64_t, std::ratio<1, 10'000'000>>;
+    const std::int64_t system =
+        std::chrono::duration_cast<Units>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    EXPECT_LT(std::llabs(WallClock100ns() - system), 10'000'000);  // within a second
+    const CalendarTime local = LocalTimeNow();
+    EXPECT_GE(local.year, 2024);
+    EXPECT_TRUE(local.month >= 1 && local.month <= 12 && local.millisecond < 1000);
+    EXPECT_NE(HighResolutionFrequency(), 0u);
 }
 
 TEST(Platform, UtcFromSecondsBreaksDownKnownInstants) {
