@@ -1018,30 +1018,6 @@ void BindingProperty::MakeStructure() {
 
 // ---- getters ------------------------------------------------------------------
 
-bool BindingProperty::GetBool(bool fallback) const {
-    return kind_ == Kind::Bool ? value_.boolean : fallback;
-}
-
-std::int64_t BindingProperty::GetSigned(std::int64_t fallback) const {
-    return kind_ == Kind::Signed ? value_.i64 : fallback;
-}
-
-std::uint64_t BindingProperty::GetUnsigned(std::uint64_t fallback) const {
-    return kind_ == Kind::Unsigned ? value_.u64 : fallback;
-}
-
-double BindingProperty::GetFloat(double fallback) const {
-    return kind_ == Kind::Float ? value_.f64 : fallback;
-}
-
-std::string_view BindingProperty::GetString(std::string_view fallback) const& {
-    return kind_ == Kind::String ? value_.string->View() : fallback;
-}
-
-const BindingInternedString& BindingProperty::GetInternedString() const& {
-    return kind_ == Kind::String ? *value_.string : BindingInternedString::Empty();
-}
-
 std::span<const std::uint8_t> BindingProperty::GetBlob() const& {
     if (kind_ != Kind::Blob) {
         return {};
@@ -1131,14 +1107,6 @@ void BindingProperty::Reserve(std::size_t count) {
     }
 }
 
-std::span<const BindingProperty> BindingProperty::Elements() const& {
-    if (kind_ != Kind::Collection) {
-        return {};
-    }
-    auto* record = static_cast<const BindingCollectionRecord*>(value_.object);
-    return {record->data, record->size};
-}
-
 std::span<BindingProperty> BindingProperty::Elements() & {
     if (kind_ != Kind::Collection) {
         return {};
@@ -1182,14 +1150,6 @@ BindingProperty& BindingProperty::Field(std::string_view name) & {
     kind_ = Kind::Structure;
     value_.object = record;
     return BindingPropertyDetail::Insert(*record, nullptr, false, key)->value;
-}
-
-BindingProperty::FieldRange BindingProperty::Fields() const& {
-    if (kind_ != Kind::Structure) {
-        return {};
-    }
-    auto* record = static_cast<const BindingStructureRecord*>(value_.object);
-    return FieldRange(record->root, record->count);
 }
 
 void BindingProperty::Accept(BindingPropertyVisitor& visitor) const {

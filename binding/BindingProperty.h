@@ -280,3 +280,49 @@ private:
 }  // namespace Tavo
 
 #include "binding/detail/BindingPropertyIterators.h"
+
+namespace Tavo {
+
+// The getters every reader, writer and converter calls per value, inline.
+
+inline bool BindingProperty::GetBool(bool fallback) const {
+    return kind_ == Kind::Bool ? value_.boolean : fallback;
+}
+
+inline std::int64_t BindingProperty::GetSigned(std::int64_t fallback) const {
+    return kind_ == Kind::Signed ? value_.i64 : fallback;
+}
+
+inline std::uint64_t BindingProperty::GetUnsigned(std::uint64_t fallback) const {
+    return kind_ == Kind::Unsigned ? value_.u64 : fallback;
+}
+
+inline double BindingProperty::GetFloat(double fallback) const {
+    return kind_ == Kind::Float ? value_.f64 : fallback;
+}
+
+inline std::string_view BindingProperty::GetString(std::string_view fallback) const& {
+    return kind_ == Kind::String ? value_.string->View() : fallback;
+}
+
+inline const BindingInternedString& BindingProperty::GetInternedString() const& {
+    return kind_ == Kind::String ? *value_.string : BindingInternedString::Empty();
+}
+
+inline std::span<const BindingProperty> BindingProperty::Elements() const& {
+    if (kind_ != Kind::Collection) {
+        return {};
+    }
+    auto* record = static_cast<const detail::BindingCollectionRecord*>(value_.object);
+    return {record->data, record->size};
+}
+
+inline BindingProperty::FieldRange BindingProperty::Fields() const& {
+    if (kind_ != Kind::Structure) {
+        return {};
+    }
+    auto* record = static_cast<const detail::BindingStructureRecord*>(value_.object);
+    return FieldRange(record->root, record->count);
+}
+
+}  // namespace Tavo

@@ -1,5 +1,6 @@
 #include "formats/JsonReader.h"
 
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -12,6 +13,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "formats/detail/JsonReaderProbe.h"
 #include "formats/detail/RapidJson.h"
 #include "formats/detail/RapidJsonAllocator.h"
 #include "logging/Format.h"
@@ -48,8 +50,11 @@ constexpr const char* kTooManyElements = "Too many elements in an array.";
 
 static_assert(kMaxJsonDepth == 1000, "kTooDeep names the limit");
 
+std::atomic<std::uint64_t> g_textsSearched{0};
+
 // A decoded text ends at its first NUL ("\u0000" in the document).
 std::string_view UpToNul(const char* text, rapidjson::SizeType length) {
+    g_textsSearched.fetch_add(1, std::memory_order_relaxed);
     const void* nul = std::memchr(text, '\0', length);
     return {text, nul == nullptr ? length
                                  : static_cast<std::size_t>(static_cast<const char*>(nul) - text)};
@@ -64,8 +69,9 @@ std::string_view UpToNul(const char* text, rapidjson::SizeType length) {
 // goes.
 class JsonTreeBuilder {
 public:
-    JsonTreeBuilder(BindingProperty& root, const rapidjson::InsituStringStream& stream)
-        : target_(&root), stream_(stream) {}
+    // `original` is the document, `copy` the copy the reader decodes in place.
+    JsonTreeBuilder(BindingProperty& root, const char* original, const char* copy)
+        : target_(&root), original_(original), copy_(copy) {}
 
     // Why the builder stopped the reader, if it did, and how far before the
     // reader's termination offset the culprit starts.
@@ -165,12 +171,16 @@ public:
     }
 
 private:
-    // A string the reader decoded in place, just before the stream's closing
-    // quote. Only an escape ("\u0000") can put a NUL into it, and a string
-    // without escapes ends exactly at its closing quote: such strings skip
-    // the search.
+    // A string the reader decoded in place. Only an escape ("\u0000") can put
+    // a NUL into it, so strings without escapes skip the search. Such a
+    // string is exactly as long as its source, so the original document holds
+    // its closing quote right after it, and its last character is no
+    // backslash. A string with escapes is shorter than its source: the
+    // original there holds a character of the string itself, which is either
+    // no quote or an escaped one, right after its backslash.
     std::string_view Decoded(const char* text, rapidjson::SizeType length) const {
-        if (text + length == stream_.src_ - 1) {
+        const char* source = original_ + (text - copy_);
+        if (source[length] == '"' && (length == 0 || source[length - 1] != '\\')) {
             return {text, length};
         }
         return UpToNul(text, length);
@@ -207,7 +217,8 @@ private:
     }
 
     BindingProperty* target_;
-    const rapidjson::InsituStringStream& stream_;
+    const char* original_;  // the document
+    const char* copy_;      // its copy, which the reader decodes in place
     std::size_t depth_ = 0;
     bool inArray_ = false;
     const char* stopReason_ = nullptr;
@@ -232,7 +243,7 @@ BindingResult ParseJson(const char* text) {
     }
     std::memcpy(copy.get(), text, size);
     rapidjson::InsituStringStream stream(copy.get());
-    JsonTreeBuilder builder(result.Value(), stream);
+    JsonTreeBuilder builder(result.Value(), text, copy.get());
     JsonReader reader;
     rapidjson::ParseResult parsed;
     const char* message = nullptr;
@@ -266,6 +277,10 @@ BindingResult ParseJson(const char* text) {
 
 BindingResult ParseJson(const std::string& text) {
     return ParseJson(text.c_str());
+}
+
+std::uint64_t detail::JsonTextsSearchedForNul() {
+    return g_textsSearched.load(std::memory_order_relaxed);
 }
 
 }  // namespace Tavo

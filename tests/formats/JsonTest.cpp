@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
@@ -11,6 +13,8 @@
 #include "binding/BindingRegistry.h"
 #include "formats/JsonReader.h"
 #include "formats/JsonWriter.h"
+#include "formats/detail/JsonReaderProbe.h"
+#include "formats/detail/RapidJson.h"
 #include "tests/formats/TypedText.h"
 
 namespace {
@@ -91,6 +95,15 @@ TEST(JsonReader, MapsValuesToTheirKinds) {
         {std::string("[1]\0 trailing", 13), "[u1]"},
     });
     EXPECT_EQ(Outcome(ParseJson(static_cast<const char*>(nullptr))), "~");
+}
+
+// Only an escape can put a NUL into a text, so only texts with escapes are
+// searched for one; the rest are taken as the reader decoded them.
+TEST(JsonReader, SearchesForANulOnlyInTextsWithEscapes) {
+    const std::uint64_t before = Tavo::detail::JsonTextsSearchedForNul();
+    ExpectReads({{R"({"plain":"text","":"","q\"k":"a\"","nul":"x\u0000y","z":"ab\""})",
+                  R"({:"",nul:"x",plain:"text",q"k:"a"",z:"ab""})"}});
+    EXPECT_EQ(Tavo::detail::JsonTextsSearchedForNul() - before, 4u);
 }
 
 TEST(JsonReader, RepeatedMembersReuseTheirField) {
@@ -241,3 +254,167 @@ TEST(JsonWriter, RoundTripsDocumentsInBothLayoutsUpToTheDepthLimit) {
 }
 
 }  // namespace
+
+namespace WriterDifferential {
+
+// A random tree of every kind JSON writes, and the same values as a RapidJSON
+// document with its members in the order our structures iterate (byte order
+// of the names). Texts mix plain bytes, every escaped byte, NUL and UTF-8.
+struct Generator {
+    std::uint64_t state;
+
+    std::uint64_t Next() {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return state;
+    }
+    std::string Text() {
+        static const char kAlphabet[] = "ab\"\\/\b\f\n\r\t\x01\x1f\x7f\xc3\xa9 ";
+        std::string text(Next() % 40, 'x');
+        for (char& c : text) {
+            c = kAlphabet[Next() % (sizeof kAlphabet)];  // includes the NUL at the end
+        }
+        return text;
+    }
+    double Float() {
+        std::uint64_t bits = Next();
+        double value = 0;
+        std::memcpy(&value, &bits, sizeof value);
+        switch (Next() % 4) {
+            case 0:
+                return static_cast<double>(static_cast<std::int32_t>(Next())) / 8;
+            case 1:
+                return std::isfinite(value) ? value : 0.5;
+            default:
+                return static_cast<double>(Next() % 100000) * 1e-3;
+        }
+    }
+    void Fill(Tavo::BindingProperty& ours, rapidjson::Value& theirs,
+              rapidjson::Document::AllocatorType& allocator, int depth) {
+        switch (depth > 3 ? Next() % 6 : Next() % 8) {
+            case 0:
+                ours.SetBool(Next() % 2 == 0);
+                theirs.SetBool(ours.GetBool());
+                break;
+            case 1:
+                ours.SetSigned(static_cast<std::int64_t>(Next()) | std::int64_t{1} << 63);
+                theirs.SetInt64(ours.GetSigned());
+                break;
+            case 2:
+                ours.SetUnsigned(Next() >> (Next() % 64));
+                theirs.SetUint64(ours.GetUnsigned());
+                break;
+            case 3:
+                ours.SetFloat(Float());
+                theirs.SetDouble(ours.GetFloat());
+                break;
+            case 4: {
+                const std::string text = Text();
+                ours.SetString(text);
+                theirs.SetString(text.data(), static_cast<rapidjson::SizeType>(text.size()),
+                                 allocator);
+                break;
+            }
+            case 5:
+                theirs.SetNull();  // ours stays empty: null
+                break;
+            case 6: {
+                ours.MakeCollection();
+                theirs.SetArray();
+                for (std::uint64_t n = Next() % 5; n > 0; --n) {
+                    rapidjson::Value element;
+                    Fill(ours.Append(), element, allocator, depth + 1);
+                    theirs.PushBack(element, allocator);
+                }
+                break;
+            }
+            default: {
+                ours.MakeStructure();
+                for (std::uint64_t n = Next() % 5; n > 0; --n) {
+                    Tavo::BindingProperty value;
+                    rapidjson::Value unused;
+                    Fill(value, unused, allocator, depth + 1);
+                    ours.Field(Text()) = value;
+                }
+                // Members in our order, converted again from our tree.
+                theirs.SetObject();
+                for (const auto& field : ours.Fields()) {
+                    rapidjson::Value key(field.key.CStr(),
+                                         static_cast<rapidjson::SizeType>(field.key.Size()),
+                                         allocator);
+                    rapidjson::Value value;
+                    Convert(field.value, value, allocator);
+                    theirs.AddMember(key, value, allocator);
+                }
+            }
+        }
+    }
+    static void Convert(const Tavo::BindingProperty& ours, rapidjson::Value& theirs,
+                        rapidjson::Document::AllocatorType& allocator) {
+        using Kind = Tavo::BindingProperty::Kind;
+        switch (ours.GetKind()) {
+            case Kind::Bool:
+                theirs.SetBool(ours.GetBool());
+                break;
+            case Kind::Signed:
+                theirs.SetInt64(ours.GetSigned());
+                break;
+            case Kind::Unsigned:
+                theirs.SetUint64(ours.GetUnsigned());
+                break;
+            case Kind::Float:
+                theirs.SetDouble(ours.GetFloat());
+                break;
+            case Kind::String:
+                theirs.SetString(ours.GetString().data(),
+                                 static_cast<rapidjson::SizeType>(ours.GetString().size()),
+                                 allocator);
+                break;
+            case Kind::Collection:
+                theirs.SetArray();
+                for (const Tavo::BindingProperty& element : ours.Elements()) {
+                    rapidjson::Value value;
+                    Convert(element, value, allocator);
+                    theirs.PushBack(value, allocator);
+                }
+                break;
+            case Kind::Structure:
+                theirs.SetObject();
+                for (const auto& field : ours.Fields()) {
+                    rapidjson::Value key(field.key.CStr(),
+                                         static_cast<rapidjson::SizeType>(field.key.Size()),
+                                         allocator);
+                    rapidjson::Value value;
+                    Convert(field.value, value, allocator);
+                    theirs.AddMember(key, value, allocator);
+                }
+                break;
+            default:
+                theirs.SetNull();
+        }
+    }
+};
+
+// The writer is ours; its text must be RapidJSON's writers' byte for byte.
+TEST(JsonWriter, WritesWhatRapidJsonsWritersWriteForRandomTrees) {
+    Generator generator{0x9E3779B97F4A7C15u};
+    for (int round = 0; round < 2000; ++round) {
+        Tavo::BindingProperty ours;
+        rapidjson::Document theirs;
+        generator.Fill(ours, theirs, theirs.GetAllocator(), 0);
+        if (ours.IsEmpty()) {
+            continue;  // an empty root writes the empty text, not null
+        }
+        rapidjson::StringBuffer compact;
+        rapidjson::Writer<rapidjson::StringBuffer> compactWriter(compact);
+        theirs.Accept(compactWriter);
+        rapidjson::StringBuffer pretty;
+        rapidjson::PrettyWriter<rapidjson::StringBuffer> prettyWriter(pretty);
+        theirs.Accept(prettyWriter);
+        ASSERT_EQ(Tavo::WriteJson(ours), compact.GetString()) << "round " << round;
+        ASSERT_EQ(Tavo::WriteJson(ours, nullptr, "\n"), pretty.GetString()) << "round " << round;
+    }
+}
+
+}  // namespace WriterDifferential
