@@ -162,6 +162,9 @@ TEST_F(RemotingDispatch, CallsTheFunctionWithArgumentsFromEverySource) {
             // Query arguments: scalars, repeated names, addressed elements, values
             // in JSON, YAML and MessagePack.
             {Get("/search?flag"), R"(200 {"count":0,"flag":true,"items":null})"},
+            // HEAD reaches the GET route flagged for GET and HEAD.
+            {{.method = HttpMethod::Head, .target = "/search?count=4"},
+             R"(200 {"count":4,"flag":false,"items":null})"},
             {Get("/search?flag="), R"(200 {"count":0,"flag":true,"items":null})"},
             {Get("/search?flag=false&count=0x10"), R"(200 {"count":16,"flag":false,"items":null})"},
             {Get("/search"), R"(200 {"count":0,"flag":false,"items":null})"},
@@ -222,6 +225,8 @@ TEST_F(RemotingDispatch, RefusesBadRequestsWithoutCallingTheFunction) {
             {Get("/search?colour=red"), "400 error: Unknown argument 'colour' for 'Search'."},
             {Get("/search?flag.x=1"),
              "400 error: Couldn't assign value to 'flag' of type bool because the input is of an "
+            {{.method = HttpMethod::Head, .target = "/a.b"}, "404 error: Invalid function"},
+            {{.method = HttpMethod::Put, .target = "/search"}, "404 error: Invalid function"},
              "invalid type structure."},
             {Get("/search?items.1x=5"), "400 error: Index 1x is in an incorrect format"},
             {Get("/search?items.0x=5"), "400 error: Index 0x is in an incorrect format"},
