@@ -13,29 +13,9 @@
 #include <cstdint>
 #include <string_view>
 
+#include "logging/Fnv1a.h"
+
 namespace Tavo {
-
-inline constexpr std::uint32_t kFnvOffsetBasis = 0x811C9DC5u;
-inline constexpr std::uint32_t kFnvPrime = 0x01000193u;
-
-// FNV-1a, 32 bit, over a NUL-terminated text (bytes as unsigned). The one hash
-// of the system: type ids, field names and interned strings.
-constexpr std::uint32_t Fnv1a32(const char* text, std::uint32_t seed = kFnvOffsetBasis) {
-    std::uint32_t h = seed;
-    for (; *text != '\0'; ++text) {
-        h = (h ^ static_cast<unsigned char>(*text)) * kFnvPrime;
-    }
-    return h;
-}
-
-// The same over an explicit byte range (stops at `text.size()`, not at NUL).
-constexpr std::uint32_t Fnv1a32(std::string_view text, std::uint32_t seed = kFnvOffsetBasis) {
-    std::uint32_t h = seed;
-    for (char c : text) {
-        h = (h ^ static_cast<unsigned char>(c)) * kFnvPrime;
-    }
-    return h;
-}
 
 struct StaticType {
     std::uint32_t hashCode;  // the type id
