@@ -3,7 +3,9 @@
 //
 // Every native type T has two immutable records: the anonymous flavour (name
 // is "#XXXXXXXX", the id in 8 upper-case hex digits) and the named flavour
-// (name is the compiler's signature text naming T). Both carry the same id:
+// (name is T as a reader writes it, "std::string" or
+// "Tavo::Client::Heartbeat::Api::LoginSession", the same text under GCC and
+// clang; made at compile time). Both carry the same id:
 // FNV-1a-32 of the signature text of StaticType::HashCode<T>(). The records
 // live in static storage for the life of the process; callers keep pointers to
 // them. First use is thread-safe; later uses cost at most one guard test and
@@ -19,14 +21,17 @@ namespace Tavo {
 
 struct StaticType {
     std::uint32_t hashCode;  // the type id
-    const char* name;        // hashText (anonymous) or the signature text (named)
+    const char* name;        // hashText (anonymous) or the readable name (named)
     char hashText[10];       // "#%08X" of hashCode, NUL-terminated; zero when named
 
     // The id of T: FNV-1a-32 of HashCode<T>'s own signature text. Computed by
     // the compiler; usable in constant expressions.
     template <class T>
     static constexpr std::uint32_t HashCode();
-    // The signature text of Name<T>, naming T in full. NUL-terminated, static.
+    // T as a reader writes it, with full namespaces: inline namespaces of the
+    // standard library dropped, "std::string" for the standard string, one
+    // spelling of integer types and blanks. NUL-terminated, static. For
+    // diagnostics only: the id does not depend on it.
     template <class T>
     static constexpr const char* Name();
 
