@@ -3,7 +3,9 @@
 //
 // Every native type T has two immutable records: the anonymous flavour (name
 // is "#XXXXXXXX", the id in 8 upper-case hex digits) and the named flavour
-// (name is the compiler's signature text naming T). Both carry the same id:
+// (name is T as a reader writes it, "std::string" or
+// "Tavo::Client::Heartbeat::Api::LoginSession", the same text under GCC and
+// clang; made at compile time). Both carry the same id:
 // FNV-1a-32 of the signature text of StaticType::HashCode<T>(). The records
 // live in static storage for the life of the process; callers keep pointers to
 // them. First use is thread-safe; later uses cost at most one guard test and
@@ -13,40 +15,23 @@
 #include <cstdint>
 #include <string_view>
 
+#include "logging/Fnv1a.h"
+
 namespace Tavo {
-
-inline constexpr std::uint32_t kFnvOffsetBasis = 0x811C9DC5u;
-inline constexpr std::uint32_t kFnvPrime = 0x01000193u;
-
-// FNV-1a, 32 bit, over a NUL-terminated text (bytes as unsigned). The one hash
-// of the system: type ids, field names and interned strings.
-constexpr std::uint32_t Fnv1a32(const char* text, std::uint32_t seed = kFnvOffsetBasis) {
-    std::uint32_t h = seed;
-    for (; *text != '\0'; ++text) {
-        h = (h ^ static_cast<unsigned char>(*text)) * kFnvPrime;
-    }
-    return h;
-}
-
-// The same over an explicit byte range (stops at `text.size()`, not at NUL).
-constexpr std::uint32_t Fnv1a32(std::string_view text, std::uint32_t seed = kFnvOffsetBasis) {
-    std::uint32_t h = seed;
-    for (char c : text) {
-        h = (h ^ static_cast<unsigned char>(c)) * kFnvPrime;
-    }
-    return h;
-}
 
 struct StaticType {
     std::uint32_t hashCode;  // the type id
-    const char* name;        // hashText (anonymous) or the signature text (named)
+    const char* name;        // hashText (anonymous) or the readable name (named)
     char hashText[10];       // "#%08X" of hashCode, NUL-terminated; zero when named
 
     // The id of T: FNV-1a-32 of HashCode<T>'s own signature text. Computed by
     // the compiler; usable in constant expressions.
     template <class T>
     static constexpr std::uint32_t HashCode();
-    // The signature text of Name<T>, naming T in full. NUL-terminated, static.
+    // T as a reader writes it, with full namespaces: inline namespaces of the
+    // standard library dropped, "std::string" for the standard string, one
+    // spelling of integer types and blanks. NUL-terminated, static. For
+    // diagnostics only: the id does not depend on it.
     template <class T>
     static constexpr const char* Name();
 

@@ -274,23 +274,28 @@ struct PathNode {
     PathStep step;
 };
 
+struct Anchor {
+    // The anchored node's path; unused for a key anchor.
+    std::size_t pathNode = kNoPath;
+    bool isKey = false;
+    // Key anchors and scalars without a tag or with !!str: their text can
+    // stand as a mapping key.
+    bool usableAsKey = false;
+    // Open nodes that hold this anchor now (0 or 1: names are unique).
+    std::size_t holders = 0;
+    std::string text;
+};
+
 // An open node: the value being filled and how its parent reaches it.
 struct OpenNode {
     BindingProperty* value = nullptr;
     PathStep step;
     std::size_t pathNode = kNoPath;  // index in the path nodes once an anchor needed it
     bool container = false;          // a sequence or mapping was started on it
-};
-
-struct Anchor {
-    // The anchored node's path, or for a key anchor the path of the mapping
-    // holding the key.
-    std::size_t pathNode = kNoPath;
-    bool isKey = false;
-    // Key anchors and scalars without a tag or with !!str: their text can
-    // stand as a mapping key.
-    bool usableAsKey = false;
-    std::string text;
+    // The anchor this node holds now: its own, or for a mapping the anchor of
+    // its latest anchored key, which replaces the one before. Points into
+    // the anchor table, whose entries never move.
+    Anchor* anchor = nullptr;
 };
 
 // Releases an event on every path out of a scope.
@@ -348,11 +353,24 @@ private:
         if (stack_.back().container) {
             --depth_;
         }
+        Hold(stack_.back(), nullptr);
         stack_.pop_back();
+    }
+    // Makes `node` hold `anchor` (or nothing) in place of what it held.
+    static void Hold(OpenNode& node, Anchor* anchor) {
+        if (node.anchor != nullptr) {
+            --node.anchor->holders;
+        }
+        node.anchor = anchor;
+        if (anchor != nullptr) {
+            ++anchor->holders;
+        }
     }
     std::size_t MaterializePath(std::size_t entry);
     bool Charge(const yaml_event_t& event, std::size_t cost);
-    bool Remember(const yaml_event_t& event, std::string_view name, Anchor anchor);
+    // Enters `anchor` under `name`; null (and the parse failed) when the name
+    // is taken.
+    Anchor* Remember(const yaml_event_t& event, std::string_view name, Anchor anchor);
 
     bool OnAlias(const yaml_event_t& event);
     bool OnScalar(const yaml_event_t& event);
@@ -435,13 +453,14 @@ bool YamlBuilder::Charge(const yaml_event_t& event, std::size_t cost) {
     return true;
 }
 
-bool YamlBuilder::Remember(const yaml_event_t& event, std::string_view name, Anchor anchor) {
+Anchor* YamlBuilder::Remember(const yaml_event_t& event, std::string_view name, Anchor anchor) {
     auto [it, inserted] = anchors_.try_emplace(std::string(name));
     if (!inserted) {
-        return Fail(Format(kDuplicateAnchor, name, Line(event), Column(event)));
+        Fail(Format(kDuplicateAnchor, name, Line(event), Column(event)));
+        return nullptr;
     }
     it->second = std::move(anchor);
-    return true;
+    return &it->second;
 }
 
 bool YamlBuilder::OnEvent(const yaml_event_t& event) {
@@ -515,6 +534,22 @@ bool YamlBuilder::OnAlias(const yaml_event_t& event) {
         return true;
     }
 
+    BindingProperty& target = *stack_.back().value;
+    if (anchor.isKey) {
+        // Cyclic only while an open mapping holds the key's anchor now: a
+        // later anchored key of that mapping takes its place, and a closed
+        // mapping holds nothing.
+        if (anchor.holders != 0) {
+            return Fail(Format(kCyclicAlias, name, Line(event), Column(event)));
+        }
+        if (!Charge(event, 1 + TextCost(anchor.text.size()))) {
+            return false;
+        }
+        target.SetString(anchor.text);
+        Pop();
+        return true;
+    }
+
     chain_.clear();
     std::size_t pathCost = 0;
     for (std::size_t node = anchor.pathNode; node != kNoPath; node = pathNodes_[node].parent) {
@@ -525,9 +560,11 @@ bool YamlBuilder::OnAlias(const yaml_event_t& event) {
     if (!Charge(event, pathCost)) {
         return false;
     }
-    // Cyclic: the anchored node (for a key anchor, its mapping) is one of the
-    // nodes still open around this alias. Compared by path, so a mapping
-    // reopened through a repeated key counts as the same node.
+    // Cyclic: the anchored node is one of the nodes still open around this
+    // alias, which holds its anchor unless an anchored key of the mapping
+    // took its place. Compared by path, which covers both, and so a mapping
+    // reopened through a repeated key counts as the same node: copying an
+    // open node into itself is refused however its anchor is held.
     if (chain_.size() <= openBefore) {
         bool prefix = true;
         for (std::size_t i = 0; i < chain_.size() && prefix; ++i) {
@@ -536,16 +573,6 @@ bool YamlBuilder::OnAlias(const yaml_event_t& event) {
         if (prefix) {
             return Fail(Format(kCyclicAlias, name, Line(event), Column(event)));
         }
-    }
-
-    BindingProperty& target = *stack_.back().value;
-    if (anchor.isKey) {
-        if (!Charge(event, 1 + TextCost(anchor.text.size()))) {
-            return false;
-        }
-        target.SetString(anchor.text);
-        Pop();
-        return true;
     }
 
     const BindingProperty* source = &result_.Value();
@@ -594,12 +621,17 @@ bool YamlBuilder::OnScalar(const yaml_event_t& event) {
         pendingKey_.assign(text);
         hasPendingKey_ = true;
         if (scalar.anchor != nullptr) {
+            // Recorded on the mapping holding the key, in place of the anchor
+            // it held.
             Anchor anchor;
-            anchor.pathNode = MaterializePath(stack_.size() - 1);
             anchor.isKey = true;
             anchor.usableAsKey = true;
             anchor.text = pendingKey_;
-            return Remember(event, anchorName, std::move(anchor));
+            Anchor* const entered = Remember(event, anchorName, std::move(anchor));
+            if (entered == nullptr) {
+                return false;
+            }
+            Hold(stack_.back(), entered);
         }
         return true;
     }
@@ -614,7 +646,7 @@ bool YamlBuilder::OnScalar(const yaml_event_t& event) {
         if (anchor.usableAsKey) {
             anchor.text.assign(text);
         }
-        if (!Remember(event, anchorName, std::move(anchor))) {
+        if (Remember(event, anchorName, std::move(anchor)) == nullptr) {
             return false;
         }
     }
@@ -707,9 +739,42 @@ bool YamlBuilder::OnContainerStart(const yaml_event_t& event, bool mapping) {
     if (anchorName != nullptr) {
         Anchor anchor;
         anchor.pathNode = MaterializePath(stack_.size() - 1);
-        return Remember(event, Text(anchorName), std::move(anchor));
+        Anchor* const entered = Remember(event, Text(anchorName), std::move(anchor));
+        if (entered == nullptr) {
+            return false;
+        }
+        Hold(stack_.back(), entered);
     }
     return true;
+}
+
+// libyaml's 0-based line and column of byte `offset` of `text`, counted as
+// its scanner counts them: a line ends at "\r\n", "\r", "\n", U+0085, U+2028
+// or U+2029, and a column is one character, not one byte. The bytes before a
+// reader error's offset are valid UTF-8 (the reader checked them).
+void PositionOfOffset(std::string_view text, std::size_t offset, std::size_t& line,
+                      std::size_t& column) {
+    line = 0;
+    column = 0;
+    const std::size_t end = std::min(offset, text.size());
+    for (std::size_t i = 0; i < end; ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const auto next = [&](std::size_t k) {
+            return i + k < end ? static_cast<unsigned char>(text[i + k]) : 0u;
+        };
+        if (c == '\r' && next(1) == '\n') {
+            ++i;
+            ++line;
+            column = 0;
+        } else if (c == '\r' || c == '\n' || (c == 0xC2 && next(1) == 0x85) ||
+                   (c == 0xE2 && next(1) == 0x80 && (next(2) == 0xA8 || next(2) == 0xA9))) {
+            i += c < 0x80 ? 0 : c == 0xC2 ? 1 : 2;
+            ++line;
+            column = 0;
+        } else if ((c & 0xC0) != 0x80) {
+            ++column;  // the first byte of a character
+        }
+    }
 }
 
 void Parse(std::string_view text, BindingResult& result) {
@@ -731,6 +796,12 @@ void Parse(std::string_view text, BindingResult& result) {
         if (yaml_parser_parse(&parser, &event) == 0) {
             if (parser.error == YAML_MEMORY_ERROR || parser.problem == nullptr) {
                 result.Fail(kOutOfMemory);
+            } else if (parser.error == YAML_READER_ERROR) {
+                // The reader gives its place as a byte offset; its mark is empty.
+                std::size_t line = 0;
+                std::size_t column = 0;
+                PositionOfOffset(text, parser.problem_offset, line, column);
+                result.Fail(Format(kParserError, parser.problem, line, column));
             } else {
                 result.Fail(Format(kParserError, parser.problem, parser.problem_mark.line,
                                    parser.problem_mark.column));

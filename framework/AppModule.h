@@ -504,8 +504,8 @@ public:
     // request's failure unchanged; an empty body (the method returned
     // nothing): no message; "Expected '%1' as LCDS response for %2.%3, but
     // got '%4'" (only for an R registered with RegisterLcdsResponseTypeName);
-    // "Couldn't convert LCDS DTO <R> to C++ from <body as JSON>". Nothing is
-    // logged.
+    // "Couldn't convert LCDS DTO <R as written, std::string say> to C++ from
+    // <body as JSON>". Nothing is logged.
     // [host-thread & initialized]
     template <class R, class... Args>
     std::future<Maybe<R>> InvokeLcds(const std::string& destination, const std::string& method,

@@ -14,9 +14,9 @@ bool Given(const char* text) {
     return text != nullptr && text[0] != '\0';
 }
 
-void DefaultAssertionHandler(const char* expression, const char* file, int line,
+void DefaultAssertionHandler(const char* code, const char* expression, const char* file, int line,
                              const char* function) {
-    ReportText(expression, file, line, function, nullptr);
+    ReportText(code, file, line, function, expression);
 }
 
 std::atomic<AssertionHandler> g_assertionHandler{&DefaultAssertionHandler};
@@ -96,8 +96,9 @@ AssertionHandler SetAssertionHandler(AssertionHandler handler) {
     return g_assertionHandler.exchange(handler != nullptr ? handler : &DefaultAssertionHandler);
 }
 
-void AssertionFailed(const char* expression, const char* file, int line, const char* function) {
-    g_assertionHandler.load()(expression, file, line, function);
+void AssertionFailed(const char* code, const char* expression, const char* file, int line,
+                     const char* function) {
+    g_assertionHandler.load()(code, expression, file, line, function);
 }
 
 std::string FormatUtcTime(std::int64_t secondsSince1970) {

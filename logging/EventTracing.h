@@ -1,8 +1,14 @@
 #pragma once
 // The enable state of an operating-system event tracing provider and the
-// computation its enable callback performs. The providers themselves exist
-// only on Windows (registered through entry points looked up at run time);
-// this part is plain code so it is the same, and tested, everywhere.
+// computation its enable callback performs. This part is plain code, so it
+// is the same, and tested, everywhere.
+//
+// The Linux build has no event tracing: it registers no provider, looks up
+// no entry points and writes no event (not even the thread-name event), and
+// nothing calls the functions below outside the tests. Registering the four
+// providers through entry points looked up at run time, and calling
+// OnTraceEnableCallback from their enable callback, belongs to the Windows
+// build.
 
 #include <cstddef>
 #include <cstdint>

@@ -294,6 +294,13 @@ public:
                 }
             }
         }
+        // A directive cut off by the end of the format ("n=%-5", "%08.3",
+        // "%l") has no conversion character: the render operation appends the
+        // type's default after what was read ("%-5" prints as "%-5d").
+        // Why: taking its last character as the conversion and replacing it,
+        // as for a foreign conversion, would eat a digit of the width or
+        // precision or a flag ("%-5" would print as "%-d"); the bare "%" at
+        // the end is the same rule with nothing read.
         if (*p_ != '\0') {
             context.conversion = *p_;
             if (!Append(*p_++)) {

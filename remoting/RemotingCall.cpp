@@ -24,6 +24,9 @@ constexpr const char* kInvalidLocation =
 constexpr const char* kExpectedValue = "Expected value for argument '%1'.";
 constexpr const char* kIndexFormat = "Index %1 is in an incorrect format";
 constexpr const char* kIndexRange = "Index %1 is out of range";
+constexpr const char* kConflictingAddress =
+    "Argument '%1' for '%2' is addressed as '%3' through a value of another kind.";
+constexpr const char* kMissingName = "Value '%1' for '%2' has no argument name.";
 constexpr const char* kUnsupportedBody = "Unsupported body content type";
 constexpr const char* kExtraMessagePack = "Extra MessgePack data found in body";
 constexpr const char* kBadMessagePack =
@@ -131,6 +134,9 @@ std::map<std::string, std::string> ParseQuery(std::string_view target) {
         const std::size_t amp = rest.find('&');
         const std::string_view piece = rest.substr(0, amp);
         rest = amp == std::string_view::npos ? std::string_view() : rest.substr(amp + 1);
+        if (piece.empty() || piece == "=") {
+            continue;  // an empty pair ("&&", a trailing "&", "&=&") says nothing
+        }
         const std::size_t equals = piece.find('=');
         std::string name = UrlDecode(piece.substr(0, equals));
         std::string value =
@@ -166,6 +172,10 @@ void RemotingCallArguments::ApplyText(std::string_view name, std::string_view va
     }
     const std::size_t dot = name.find('.');
     const std::string_view argumentName = name.substr(0, dot);
+    if (argumentName.empty()) {
+        slot_.Fail(Format(kMissingName, value, function_.name));
+        return;
+    }
     const std::size_t index = FindArgument(argumentName);
     if (index == function_.arguments.size()) {
         slot_.Fail(Format(kUnknownArgument, argumentName, function_.name));
@@ -180,18 +190,36 @@ void RemotingCallArguments::ApplyText(std::string_view name, std::string_view va
         SetFromText(values_[index], value, argument, DetectsFormat(argument.typeInfo.kind));
         return;
     }
-    BindingProperty* target = Address(values_[index], name.substr(dot + 1));
+    BindingProperty* target = Address(values_[index], name, dot + 1);
     if (target != nullptr) {
         SetFromText(*target, value, argument, false);
     }
 }
 
-BindingProperty* RemotingCallArguments::Address(BindingProperty& value, std::string_view path) {
+BindingProperty* RemotingCallArguments::Address(BindingProperty& value, std::string_view name,
+                                                std::size_t start) {
+    using Kind = BindingProperty::Kind;
     BindingProperty* target = &value;
+    std::string_view path = name.substr(start);
     while (true) {
         const std::size_t dot = path.find('.');
         const std::string_view segment = path.substr(0, dot);
-        if (!segment.empty() && segment.front() >= '0' && segment.front() <= '9') {
+        const bool isIndex = !segment.empty() && segment.front() >= '0' && segment.front() <= '9';
+        // Why: stepping by index into a structure, by name into a collection,
+        // or into a scalar would replace what an earlier source put there
+        // ("?items.0=1&items.x=2" would drop element 0). Only an empty value
+        // or a container of the step's own kind is addressed into.
+        const Kind kind = target->GetKind();
+        const bool fits =
+            target->IsEmpty() || (isIndex && kind == Kind::Collection) ||
+            (!isIndex && kind == Kind::Structure) ||
+            ((kind == Kind::Collection || kind == Kind::Structure) && target->Size() == 0);
+        if (!fits) {
+            slot_.Fail(
+                Format(kConflictingAddress, name.substr(0, start - 1), function_.name, name));
+            return nullptr;
+        }
+        if (isIndex) {
             const std::string text(segment);
             char* end = nullptr;
             errno = 0;

@@ -9,6 +9,10 @@
 // digit is an element index (read as strtoul reads it, base detected, so
 // "0x1f" is 31), any other segment a field; both are created when missing.
 // The value text is decoded into what the name reaches (DecodeArgumentValue).
+// A step goes only through an empty value or a container of its own kind
+// (an index into a collection, a name into a structure): addressing that
+// would replace what an earlier source set is refused, naming the argument.
+// A name whose argument part is empty ("?=5", "?.x=5") is refused too.
 //
 // Every failure is recorded in the failure slot with its message; the first
 // one stops all later work on the call.
@@ -59,8 +63,9 @@ public:
 private:
     // Index of the argument named `name`, or the argument count.
     std::size_t FindArgument(std::string_view name) const;
-    // Follows the dotted `path` from `value`; null when the slot failed.
-    BindingProperty* Address(BindingProperty& value, std::string_view path);
+    // Follows the dotted path of `name` that begins at `start` from `value`;
+    // null when the slot failed.
+    BindingProperty* Address(BindingProperty& value, std::string_view name, std::size_t start);
     void SetFromText(BindingProperty& target, std::string_view text,
                      const BindingFunctionArgument& argument, bool detect);
 
@@ -72,7 +77,9 @@ private:
 
 // The query of a request target: the text after its first "?" split at every
 // "&", each piece at its first "=" into name and value (no "=": an empty
-// value), both URL-decoded. A repeated name keeps its last value.
+// value), both URL-decoded. A repeated name keeps its last value. Empty
+// pieces and a lone "=" are ignored; an empty name with a value is kept
+// (under the empty name) for the call to refuse.
 std::map<std::string, std::string> ParseQuery(std::string_view target);
 
 // Decodes an argument's value text. By content type first (compared as a

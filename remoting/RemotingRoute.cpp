@@ -164,8 +164,9 @@ RemotingRoute::RemotingRoute(const BindingFunctionDescriptor& described)
 
 RouteMatch SelectRoute(std::span<const RemotingRoute* const> routes, std::uint32_t method,
                        std::string_view methodName, std::string_view path) {
-    const bool getOrHead = method == static_cast<std::uint32_t>(HttpMethod::Get) ||
-                           method == static_cast<std::uint32_t>(HttpMethod::Head);
+    const auto get = static_cast<std::uint32_t>(HttpMethod::Get);
+    const auto head = static_cast<std::uint32_t>(HttpMethod::Head);
+    const bool getOrHead = method == get || method == head;
     RouteMatch best;
     std::size_t bestLength = 0;
     std::vector<std::string_view> captures;
@@ -173,7 +174,10 @@ RouteMatch SelectRoute(std::span<const RemotingRoute* const> routes, std::uint32
         if (route->getOnly && !getOrHead) {
             continue;
         }
-        if (route->method != 0 &&
+        // Why: a route flagged for GET and HEAD advertises HEAD, so a HEAD
+        // request must reach it even though its method code says GET.
+        const bool headOnGetRoute = route->getOnly && route->method == get && method == head;
+        if (route->method != 0 && !headOnGetRoute &&
             (route->method != method || (method == static_cast<std::uint32_t>(HttpMethod::Named) &&
                                          route->methodName != methodName))) {
             continue;

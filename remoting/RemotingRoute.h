@@ -96,12 +96,12 @@ struct RouteMatch {
 
 // Chooses the route for a request among `routes` (in registration order):
 // a route restricted to GET and HEAD is skipped for other methods; the method
-// must agree (route method 0 accepts all; code 8 compares the names too); the
-// path must match in full. Among matches the one whose captured values add up
-// to fewer characters wins (the more literal route; the earlier on a tie),
-// and a match without placeholders ends the search. `method` is a host code
-// (MethodFromHost applied); `path` is the request target without its query.
-// Returns a match with a null route when none fits.
+// must agree (route method 0 accepts all; code 8 compares the names too; a
+// HEAD request agrees with a GET route restricted to GET and HEAD, which
+// then runs as for GET); the path must match in full. Among matches the one whose captured values
+// add up to fewer characters wins (the more literal route; the earlier on a tie), and a match
+// without placeholders ends the search. `method` is a host code (MethodFromHost applied); `path` is
+// the request target without its query. Returns a match with a null route when none fits.
 RouteMatch SelectRoute(std::span<const RemotingRoute* const> routes, std::uint32_t method,
                        std::string_view methodName, std::string_view path);
 

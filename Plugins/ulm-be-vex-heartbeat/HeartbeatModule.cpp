@@ -54,12 +54,10 @@ void HeartbeatModule::OnSessionUpdate(const ResourceUpdate<Api::LoginSession>& u
 
 void HeartbeatModule::OnRateUpdate(const ResourceUpdate<BindingProperty>& update) {
     const std::int32_t rate = ReadConfiguredInteger(update.data);
-    if (rate == heartbeatRateSeconds_) {
+    if (rate <= kDefaultRateSeconds || rate == heartbeatRateSeconds_) {
         return;
     }
-    if (rate > kDefaultRateSeconds) {
-        heartbeatRateSeconds_ = rate;
-    }
+    heartbeatRateSeconds_ = rate;
     ArmHeartbeatTimer();
 }
 

@@ -43,9 +43,14 @@ public:
     // only when it becomes usable, so a later update with another id while
     // it stays usable changes nothing. Delete: unusable, account id 0.
     void OnSessionUpdate(const ResourceUpdate<Api::LoginSession>& update);
-    // The rate listener (any event type; Delete reads as 0). A value that
-    // differs from the period restarts the timer from now; it becomes the
-    // period only when above 60, so the period never returns to 60 or less.
+    // The rate listener (any event type; Delete reads as 0). A value above 60
+    // that differs from the period becomes the period and restarts the timer
+    // from now; any other value (60 or less, unreadable, or the period
+    // itself) leaves period and timer alone, so the period never returns to
+    // 60 or less.
+    // Why: restarting on a value that is not taken would let a configuration
+    // that keeps repeating a low value (30 every 50 s) push the next tick out
+    // for ever, and the session would lapse without a single heartbeat.
     void OnRateUpdate(const ResourceUpdate<BindingProperty>& update);
 
     // The timer's tick: while the session is usable, counts one heartbeat and

@@ -11,8 +11,14 @@
 // of the compiler's spelling: types it prints alike (two lambdas of the same
 // signature in one scope, say) share an id. Registered types are named
 // structs and enums, which are always spelled apart.
+//
+// The id hashes the signature text of HashCode<T> exactly as the compiler
+// writes it; the readable name (Name<T>, ReadableTypeName.h) is made apart
+// and never feeds the id, so ids stay what they were.
 
 #include <cstdint>
+
+#include "binding/detail/ReadableTypeName.h"
 
 namespace Tavo {
 
@@ -29,7 +35,7 @@ constexpr std::uint32_t StaticType::HashCode() {
 
 template <class T>
 constexpr const char* StaticType::Name() {
-    return TAVO_SIGNATURE_TEXT;
+    return detail::ReadableTypeName<T>::kText.text;
 }
 
 #undef TAVO_SIGNATURE_TEXT

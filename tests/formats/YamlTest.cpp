@@ -105,11 +105,19 @@ TEST(YamlReader, BuildsMappingsAndSequences) {
         {"? {a: 1}\n: 2", "Unexpected start of mapping. At line: 1 col: 3"},
         {"a: 1\n---\nb: 2", "Multi-document YAML is not supported."},
         {"---\n---\n", "Multi-document YAML is not supported."},
-        // libyaml's problems, at its 0-based positions.
+        // libyaml's problems, at its 0-based positions. The reader's own
+        // (bad bytes) come as an offset, counted into lines and characters.
         {"a: [1, 2", "YAML parser error: did not find expected ',' or ']'. At line: 1 col: 0"},
-        {"a: \xff", "YAML parser error: invalid leading UTF-8 octet. At line: 0 col: 0"},
+        {"a: \xff", "YAML parser error: invalid leading UTF-8 octet. At line: 0 col: 3"},
         {std::string("a: \0", 4),
-         "YAML parser error: control characters are not allowed. At line: 0 col: 0"},
+         "YAML parser error: control characters are not allowed. At line: 0 col: 3"},
+        {"a: 1\nb: 2\nc: \xff\n",
+         "YAML parser error: invalid leading UTF-8 octet. At line: 2 col: 3"},
+        {"a: 1\r\nb: 2\rc: \xc3\xa9\xe2\x82\xac \xff",
+         "YAML parser error: invalid leading UTF-8 octet. At line: 2 col: 6"},
+        {"a: \xc2\x85" "b: \xe2\x80\xa8" "c: \x01",
+         "YAML parser error: control characters are not allowed. At line: 2 col: 3"},
+        {"\xff", "YAML parser error: invalid leading UTF-8 octet. At line: 0 col: 0"},
     });
 }
 
@@ -135,8 +143,11 @@ TEST(YamlReader, AliasesCopyTheAnchoredValue) {
         // anchored node do not lose it.
         {"- &a [1]\n- x\n- z\n- *a", R"([[u1],"x","z",[u1]])"},
         {"a: &o {i: &in [1]}\nb: *in\nc: *o", "{a:{i:[u1]},b:[u1],c:{i:[u1]}}"},
-        // A key anchor stands for the key's text once its mapping is closed.
+        // A key anchor stands for the key's text once its mapping is closed,
+        // or once a later anchored key of the mapping took its place there.
         {"m: {&k name: 1}\nv: *k", R"({m:{name:u1},v:"name"})"},
+        {"&a1 foo: bar\n&a2 baz: *a1", R"({baz:"foo",foo:"bar"})"},
+        {"m: {&k x: 1}\nm: {z: *k}", R"({m:{x:u1,z:"x"}})"},
         // In key position an alias stands for the text of a key anchor or of
         // an anchored string-like scalar.
         {"a: &k name\n*k : 2", R"({a:"name",name:u2})"},
@@ -154,6 +165,13 @@ TEST(YamlReader, AliasesCopyTheAnchoredValue) {
          "Cannot deserialize cyclic aliases. Alias \"k\". At line: 2 col: 8"},
         {"a: &x {k: 1}\na: {z: *x}",
          "Cannot deserialize cyclic aliases. Alias \"x\". At line: 2 col: 8"},
+        {"&x [*x]", "Cannot deserialize cyclic aliases. Alias \"x\". At line: 1 col: 5"},
+        {"&a1 foo: 1\n&a2 bar: *a2",
+         "Cannot deserialize cyclic aliases. Alias \"a2\". At line: 2 col: 10"},
+        // An open mapping whose own anchor gave way to a key's is still open:
+        // copying it into itself stays refused.
+        {"&m {&k a: 1, b: *m}",
+         "Cannot deserialize cyclic aliases. Alias \"m\". At line: 1 col: 17"},
         // Aliases to nothing (yet); the first failure wins.
         {"b: *y", "Undefined alias encountered: \"y\". At line: 1 col: 4"},
         {"*y : 1", "Undefined alias encountered: \"y\". At line: 1 col: 1"},

@@ -97,6 +97,13 @@ TEST(Format, PrintfConversionsAreFixedUpForTheType) {
         {"number beyond the count is a width", Format("%3 x", 1, 2), "  1x"},
         {"sequential", Format("%s=%d", "n", 4), "n=4"},
         {"trailing lone percent", Format("n=%", 12), "n=12"},
+        // A directive cut off by the end of the format keeps what was read and
+        // takes the type's default conversion.
+        {"cut off after a width", Format("n=%-5", 42), "n=42   "},
+        {"cut off after a precision", Format("%08.3", 2.5), "000002.5"},
+        {"cut off after a length modifier", Format("%l", -7), "-7"},
+        {"cut off after flags, positional", Format("[%1$+", 3), "[+3"},
+        {"cut off after a star", Format("<%*", 4, std::string("ab")), "<  ab"},
         {"%n writes nothing", Format("a%nb%1$nc", untouched), "abc"},
     });
     EXPECT_EQ(untouched, 0);

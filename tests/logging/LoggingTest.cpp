@@ -2,6 +2,7 @@
 // group name table, line layout and the console sinks; diagnostics: assertion
 // reports, fatal checks, UTC time stamps and the tracing enable computation.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -410,22 +411,51 @@ TEST(FatalCheckDeathTest, LogsTheReportThenEndsTheProcess) {
         "17.0.0");
 }
 
+std::string g_lastCode;
 std::string g_lastExpression;
 
 TEST_F(Reporting, AssertionHandlerCanBeReplacedAndRestored) {
-    const AssertionHandler previous =
-        SetAssertionHandler([](const char* expression, const char*, int, const char*) {
+    const AssertionHandler previous = SetAssertionHandler(
+        [](const char* code, const char* expression, const char*, int, const char*) {
+            g_lastCode = code;
             g_lastExpression = expression;
         });
     const int depth = 0;
+    const int failedLine = __LINE__ + 1;
     TAVO_ASSERT(depth > 0);
     TAVO_ASSERT(depth == 0);
     EXPECT_EQ(g_lastExpression, "depth > 0");
+    EXPECT_EQ(g_lastCode, CheckCodeAt(__FILE__, failedLine).text);
     EXPECT_TRUE(target.seen.empty());
     SetAssertionHandler(previous);
+    const int line = __LINE__ + 1;
     TAVO_ASSERT(depth > 1);  // the default reports and returns
     ASSERT_EQ(target.seen.size(), 1u);
-    EXPECT_NE(target.seen[0].message.find("Expression: depth > 1"), std::string::npos);
+    // The report layout, with the check's code as the expression and the
+    // condition as the description.
+    EXPECT_EQ(target.seen[0].message,
+              std::string("Assertion failed!\n\nFile: ") + __FILE__ +
+                  "\nLine: " + std::to_string(line) + "\n\nFunction: TestBody\n\nExpression: " +
+                  CheckCodeAt(__FILE__, line).text + "\n\nDescription: depth > 1");
+}
+
+// Codes name a place without its folder: eight upper-case hex digits after
+// "ALE-", the same for one file name and line wherever the file sits, and
+// apart for other lines and files.
+TEST(CheckCode, NamesThePlaceByFileNameAndLine) {
+    constexpr CheckCode code = CheckCodeAt("/src/binding/BindingRegistry.cpp", 389);
+    static_assert(code.text[12] == '\0');
+    EXPECT_THAT(code.text, ::testing::MatchesRegex("ALE-[0-9A-F]{8}"));
+    // FNV-1a of "BindingRegistry.cpp:389".
+    char expected[16];
+    std::snprintf(expected, sizeof expected, "ALE-%08X", Tavo::Fnv1a32("BindingRegistry.cpp:389"));
+    EXPECT_STREQ(code.text, expected);
+    EXPECT_STREQ(CheckCodeAt("BindingRegistry.cpp", 389).text, code.text);
+    EXPECT_STREQ(CheckCodeAt("C:\\work\\binding\\BindingRegistry.cpp", 389).text, code.text);
+    EXPECT_STRNE(CheckCodeAt("BindingRegistry.cpp", 390).text, code.text);
+    EXPECT_STRNE(CheckCodeAt("BindingRegistry.cc", 389).text, code.text);
+    std::snprintf(expected, sizeof expected, "ALE-%08X", Tavo::Fnv1a32("x:0"));
+    EXPECT_STREQ(CheckCodeAt("x", 0).text, expected);
 }
 
 TEST_F(Reporting, FormatUtcTimeGivesSecondsSince1970OrReportsAndGivesEmptyText) {

@@ -162,6 +162,9 @@ TEST_F(RemotingDispatch, CallsTheFunctionWithArgumentsFromEverySource) {
             // Query arguments: scalars, repeated names, addressed elements, values
             // in JSON, YAML and MessagePack.
             {Get("/search?flag"), R"(200 {"count":0,"flag":true,"items":null})"},
+            // HEAD reaches the GET route flagged for GET and HEAD.
+            {{.method = HttpMethod::Head, .target = "/search?count=4"},
+             R"(200 {"count":4,"flag":false,"items":null})"},
             {Get("/search?flag="), R"(200 {"count":0,"flag":true,"items":null})"},
             {Get("/search?flag=false&count=0x10"), R"(200 {"count":16,"flag":false,"items":null})"},
             {Get("/search"), R"(200 {"count":0,"flag":false,"items":null})"},
@@ -174,6 +177,13 @@ TEST_F(RemotingDispatch, CallsTheFunctionWithArgumentsFromEverySource) {
              R"(200 {"count":0,"flag":false,"items":[1,{"k":2}]})"},
             {Get("/search?items=---%0Ak:+v"), R"(200 {"count":0,"flag":false,"items":{"k":"v"}})"},
             {Get("/search?items=%92%01%02"), R"(200 {"count":0,"flag":false,"items":[1,2]})"},
+            // Addressing into a value of the step's own kind, or an empty one.
+            {Get("/search?items=%5B1,2%5D&items.0=3"),
+             R"(200 {"count":0,"flag":false,"items":["3",2]})"},
+            {Get("/search?items=&items.0=1"), R"(200 {"count":0,"flag":false,"items":["1"]})"},
+            // Empty pairs are ignored wherever they stand.
+            {Get("/search?&flag&&count=2&"), R"(200 {"count":2,"flag":true,"items":null})"},
+            {Get("/search?=&flag"), R"(200 {"count":0,"flag":true,"items":null})"},
             {Get("/search?items="), R"(200 {"count":0,"flag":false,"items":{}})"},
             {Get("/search?items.65535=1"), R"(200 {"count":0,"flag":false,"items":[null,null,...)"},
             // Headers are found by the lower-cased argument name only, and never
@@ -215,14 +225,29 @@ TEST_F(RemotingDispatch, RefusesBadRequestsWithoutCallingTheFunction) {
             {Get("/items/7"), "404 error: Invalid function"},
             {Get("/axb"), "404 error: Invalid function"},
             {Post("/a.b"), "404 error: Invalid function"},
+            {{.method = HttpMethod::Head, .target = "/a.b"}, "404 error: Invalid function"},
+            {{.method = HttpMethod::Put, .target = "/search"}, "404 error: Invalid function"},
             // Query values that are required, names, element indices (at most
             // 65,536 new elements, at once or in all), values that do not parse.
             {Get("/search?count"), "400 error: Expected value for argument 'count'."},
             {Get("/search?count="), "400 error: Expected value for argument 'count'."},
             {Get("/search?colour=red"), "400 error: Unknown argument 'colour' for 'Search'."},
+            // Addressing that would replace what is there already, and names
+            // without an argument part.
+            {Get("/search?items.0=1&items.x=2"),
+             "400 error: Argument 'items' for 'Search' is addressed as 'items.x' through a value "
+             "of another kind."},
+            {Get("/search?items=%7B%22a%22:1%7D&items.0=2"),
+             "400 error: Argument 'items' for 'Search' is addressed as 'items.0' through a value "
+             "of another kind."},
+            {Get("/search?items.b=1&items.b.0=2"),
+             "400 error: Argument 'items' for 'Search' is addressed as 'items.b.0' through a "
+             "value of another kind."},
             {Get("/search?flag.x=1"),
-             "400 error: Couldn't assign value to 'flag' of type bool because the input is of an "
-             "invalid type structure."},
+             "400 error: Argument 'flag' for 'Search' is addressed as 'flag.x' through a value "
+             "of another kind."},
+            {Get("/search?=5"), "400 error: Value '5' for 'Search' has no argument name."},
+            {Get("/search?flag&.x=%41"), "400 error: Value 'A' for 'Search' has no argument name."},
             {Get("/search?items.1x=5"), "400 error: Index 1x is in an incorrect format"},
             {Get("/search?items.0x=5"), "400 error: Index 0x is in an incorrect format"},
             {Get("/search?items.2147483648=5"), "400 error: Index 2147483648 is out of range"},

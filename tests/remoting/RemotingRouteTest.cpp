@@ -160,8 +160,12 @@ TEST(SelectRoute, MethodsMustAgree) {
     const auto post = Function("post", 6, "/post");
     const auto named = Function("named", 8, "/named", 0, "PURGE");
     const auto getOnly = Function("getOnly", 0, "/read", kBindingRouteGetOnly);
-    const RemotingRoute r1(*any), r2(*post), r3(*named), r4(*getOnly);
-    const std::vector<const RemotingRoute*> routes{&r1, &r2, &r3, &r4};
+    const auto get = Function("get", 2, "/get");
+    const auto getAndHead = Function("getAndHead", 2, "/search", kBindingRouteGetOnly);
+    const auto headOnly = Function("headOnly", 3, "/head", kBindingRouteGetOnly);
+    const RemotingRoute r1(*any), r2(*post), r3(*named), r4(*getOnly), r5(*get), r6(*getAndHead),
+        r7(*headOnly);
+    const std::vector<const RemotingRoute*> routes{&r1, &r2, &r3, &r4, &r5, &r6, &r7};
     struct Row {
         HttpMethod method;
         const char* methodName;
@@ -178,6 +182,19 @@ TEST(SelectRoute, MethodsMustAgree) {
         {HttpMethod::Get, "", "/read", "getOnly"},
         {HttpMethod::Head, "", "/read", "getOnly"},
         {HttpMethod::Post, "", "/read", "none"},
+        {HttpMethod::Delete, "", "/read", "none"},
+        // A GET route flagged for GET and HEAD takes HEAD too; an unflagged
+        // one does not, and the flag lets no other method in.
+        {HttpMethod::Get, "", "/search", "getAndHead"},
+        {HttpMethod::Head, "", "/search", "getAndHead"},
+        {HttpMethod::Post, "", "/search", "none"},
+        {HttpMethod::Put, "", "/search", "none"},
+        {HttpMethod::Named, "GET", "/search", "none"},
+        {HttpMethod::Get, "", "/get", "get"},
+        {HttpMethod::Head, "", "/get", "none"},
+        // HEAD is not taken as GET the other way round.
+        {HttpMethod::Head, "", "/head", "headOnly"},
+        {HttpMethod::Get, "", "/head", "none"},
         {HttpMethod::Get, "", "/nowhere", "none"},
     };
     for (const Row& row : rows) {

@@ -129,9 +129,7 @@ TEST_F(Heartbeat, LcdsCallYieldsTheResultOrAFailureByTheAnswer) {
         {"nothing", R"({"typeName": "", "body": null})", 0, false, "(none)", 0},
         {"no body at all", R"({"typeName": "string"})", 0, false, "(none)", 0},
         {"wrong type", R"({"typeName": "list", "body": [1, 2]})", 0, false,
-         "Couldn't convert LCDS DTO " + std::string(StaticType::Named<std::string>().name) +
-             " to C++ from [1,2]",
-         0},
+         "Couldn't convert LCDS DTO std::string to C++ from [1,2]", 0},
         {"error response", "", 503, false, "Error response for " + invoke + "Refused", 503},
         {"not a response record", R"([1])", 0, false, "Error converting response for " + invoke, 0},
     };
@@ -217,6 +215,43 @@ TEST_F(Heartbeat, SendsWhileTheSessionIsUsableAndLogsEachFailureAtError) {
                 ElementsAre("hostLog 2 'vex-heartbeat: (null)'",
                             "hostLog 2 'vex-heartbeat: Error response for POST "
                             "/vex-login/v1/session/invoke: Refused'"));
+}
+
+// Only a value that becomes the period restarts the timer; values of 60 or
+// less, unreadable ones, deletions and the period itself leave it running.
+TEST_F(Heartbeat, ARateRestartsTheTimerOnlyWhenItChangesThePeriod) {
+    struct Row {
+        const char* eventType;
+        const char* data;
+        std::int32_t period;
+        bool restarted;
+    };
+    const Row rows[] = {
+        {"Update", "60", 60, false},         // the period already
+        {"Update", "30", 60, false},         // never taken
+        {"Update", "30", 60, false},         // repeated: still nothing
+        {"Update", "120", 120, true},        // taken
+        {"Update", "30", 120, false},        // not taken once raised either
+        {"Update", "\"0x78\"", 120, false},  // the period, as text
+        {"Delete", "null", 120, false},      // reads as 0
+        {"Update", "{}", 120, false},        // unreadable: 0
+        {"Create", "61", 61, true},         {"Update", "90.9", 90, true},
+    };
+    const char* event =
+        "OnJsonApiEvent_vex-platform-config_v1_namespaces_ClientSystemStates_"
+        "clientHeartBeatRateSeconds";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.eventType) + " " + row.data);
+        const std::size_t scheduled = loaded.host.CountOf(HostEntry::ScheduleCallback);
+        const Testing::OwnedHostValue payload((std::string(R"({"uri": ")") + kRatePath +
+                                               R"(", "eventType": ")" + row.eventType +
+                                               R"(", "data": )" + row.data + "}")
+                                                  .c_str());
+        ASSERT_TRUE(loaded.host.Deliver(event, payload.Get()));
+        EXPECT_EQ(loaded->HeartbeatRateSeconds(), row.period);
+        EXPECT_EQ(loaded.host.CountOf(HostEntry::ScheduleCallback) - scheduled,
+                  row.restarted ? 1u : 0u);
+    }
 }
 
 }  // namespace

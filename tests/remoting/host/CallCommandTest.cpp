@@ -34,6 +34,10 @@ TEST(HostCall, PrintsTheStatusHeadersAndResult) {
         {{"get", "/search?flag&count=2"},
          0,
          "status: 200\n{\n    \"count\": 2,\n    \"flag\": true,\n    \"items\": null\n}\n"},
+        // HEAD reaches the route flagged for GET and HEAD.
+        {{"HEAD", "/search"},
+         0,
+         "status: 200\n{\n    \"count\": 0,\n    \"flag\": false,\n    \"items\": null\n}\n"},
         // Header names reach the function lower-cased, as the real host hands them.
         {{"POST", "/orders", "--body", "-", "--content-type", "application/x-yaml", "--header",
           "UserId=ann"},
