@@ -7,6 +7,7 @@
 #include <memory>
 #include <set>
 #include <thread>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "binding/BindingProperty.h"
@@ -332,12 +333,13 @@ std::optional<CheckResult> JudgeIncompatible(const IsolatedOutcome& outcome) {
 template <class Entry, class Visit>
 void WalkList(const Entry* first, std::uint32_t count, const std::string& what, Problems& problems,
               Visit visit) {
-    std::unordered_set<const void*> seen;
+    std::unordered_map<const void*, std::uint32_t> seen;  // entry → its index
     std::uint32_t walked = 0;
     for (const Entry* entry = first; entry != nullptr; entry = entry->next) {
-        if (!seen.insert(entry).second) {
-            problems.Add(what + ": the links return to entry " + std::to_string(walked) +
-                         " after " + std::to_string(seen.size()) + " (a cycle)");
+        const auto [earlier, fresh] = seen.emplace(entry, walked);
+        if (!fresh) {
+            problems.Add(what + ": entry " + std::to_string(walked - 1) + " links back to entry " +
+                         std::to_string(earlier->second) + " (a cycle)");
             return;
         }
         if (walked == kMaxEntries) {
@@ -558,11 +560,12 @@ int CheckCycles(const CheckOptions& options, CheckReport& report) {
                 const std::uint32_t done = cycle - 1;
                 const std::int64_t bytes =
                     static_cast<std::int64_t>(inUse) - static_cast<std::int64_t>(baseInUse);
-                problems.Add(std::to_string(bytes) + " bytes in " +
-                             std::to_string(live - std::min(live, baseLive)) +
-                             " allocations lost after " + std::to_string(done) +
-                             " Initialize/Shutdown cycles (" + std::to_string(bytes / done) +
-                             " bytes per cycle)");
+                problems.Add(
+                    std::to_string(bytes) + " bytes in " +
+                    std::to_string(live - std::min(live, baseLive)) + " allocations lost after " +
+                    std::to_string(done) +
+                    (done == 1 ? " Initialize/Shutdown cycle (" : " Initialize/Shutdown cycles (") +
+                    std::to_string(bytes / done) + " bytes per cycle)");
                 break;
             }
         }
