@@ -170,6 +170,8 @@ IsolatedOutcome RunIsolated(const std::function<int(ChildChannel&)>& body, doubl
         ::dup2(outputPipe[1], STDOUT_FILENO);
         ::dup2(outputPipe[1], STDERR_FILENO);
         ::close(outputPipe[1]);
+        // Unbuffered: what the child printed before a crash still arrives.
+        std::setvbuf(stdout, nullptr, _IONBF, 0);
         PipeChannel channel(reportPipe[1],
                             std::span<std::uint8_t>(static_cast<std::uint8_t*>(shared),
                                                     shared != nullptr ? sharedBytes : 0));
