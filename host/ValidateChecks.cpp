@@ -944,6 +944,10 @@ int CheckFunctions(const CheckOptions& options, CheckReport& report) {
 // ---- threads and budgets -----------------------------------------------------
 
 int CheckThreads(const CheckOptions& options, CheckReport& report) {
+    // Scheduled callbacks may come on any host thread, while the host thread
+    // goes on delivering events: each round runs the pending callbacks on
+    // worker threads, with memory statistics read on another, while this
+    // thread changes the session resource.
     constexpr std::size_t kThreads = 4;
     ValidationHost host;
     int status = 0;
@@ -951,8 +955,8 @@ int CheckThreads(const CheckOptions& options, CheckReport& report) {
     if (!plugin) {
         return status;
     }
-    host.SetResource(kSessionPath, Session(9));
     std::size_t ran = 0;
+    std::size_t events = 0;
     std::size_t widest = 0;
     PluginLibrary& loaded = *plugin;
     const std::uint32_t rounds = std::max<std::uint32_t>(5, options.iterations / 5);
@@ -961,33 +965,37 @@ int CheckThreads(const CheckOptions& options, CheckReport& report) {
         if (pending.empty()) {
             break;
         }
+        const std::size_t workers = std::min(kThreads, pending.size());
         report.Progress("round " + std::to_string(round + 1) + ": " +
                         std::to_string(pending.size()) + " callbacks on " +
-                        std::to_string(std::min(kThreads, pending.size())) + " threads");
-        widest = std::max(widest, std::min(kThreads, pending.size()));
+                        std::to_string(workers) + " threads beside events");
+        widest = std::max(widest, workers);
         std::atomic<std::size_t> next{0};
-        std::atomic<bool> done{false};
+        std::atomic<std::size_t> running{workers};
         std::vector<std::thread> threads;
-        for (std::size_t t = 0; t < std::min(kThreads, pending.size()); ++t) {
+        for (std::size_t t = 0; t < workers; ++t) {
             threads.emplace_back([&] {
                 for (std::size_t i = next++; i < pending.size(); i = next++) {
                     host.Run(pending[i]);
                 }
+                --running;
             });
         }
-        // Memory statistics may be read while callbacks run.
-        std::thread reader([&] {
+        threads.emplace_back([&] {
             PluginMemoryStats stats{};
-            while (!done) {
+            while (running != 0) {
                 loaded.ReadMemoryStats(stats);
                 std::this_thread::yield();
             }
         });
+        // At least one event per round, more while the callbacks still run.
+        do {
+            host.SetResource(kSessionPath, Session(9 + events % 3));
+            ++events;
+        } while (running != 0 && events % 64 != 0);
         for (std::thread& thread : threads) {
             thread.join();
         }
-        done = true;
-        reader.join();
         ran += pending.size();
     }
     Stop(*plugin, host, report);
@@ -1000,7 +1008,7 @@ int CheckThreads(const CheckOptions& options, CheckReport& report) {
         return report.Skip("the plugin scheduled no callback");
     }
     return report.Pass(std::to_string(ran) + " callbacks from up to " + std::to_string(widest) +
-                       " threads at once");
+                       " threads beside " + std::to_string(events) + " events");
 }
 
 int CheckBudgets(const CheckOptions& options, CheckReport& report) {
@@ -1043,6 +1051,42 @@ int CheckBudgets(const CheckOptions& options, CheckReport& report) {
 }
 
 }  // namespace
+
+// "*" any run of characters, "?" any one.
+bool GlobMatches(std::string_view pattern, std::string_view text) {
+    std::size_t p = 0;
+    std::size_t t = 0;
+    std::size_t star = std::string_view::npos;
+    std::size_t resume = 0;
+    while (t < text.size()) {
+        if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == text[t])) {
+            ++p;
+            ++t;
+        } else if (p < pattern.size() && pattern[p] == '*') {
+            star = p++;
+            resume = t;
+        } else if (star != std::string_view::npos) {
+            p = star + 1;
+            t = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*') {
+        ++p;
+    }
+    return p == pattern.size();
+}
+
+// A check is selected by a pattern that matches its name, or by the name of
+// its group ("load" for "load.exports").
+bool CheckSelected(std::string_view pattern, std::string_view name) {
+    if (GlobMatches(pattern, name)) {
+        return true;
+    }
+    return name.size() > pattern.size() && name.substr(0, pattern.size()) == pattern &&
+           name[pattern.size()] == '.';
+}
 
 // ---- Reports -----------------------------------------------------------------
 

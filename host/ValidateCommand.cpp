@@ -30,42 +30,6 @@
 
 namespace Tavo::Host {
 
-// "*" any run of characters, "?" any one.
-bool GlobMatches(std::string_view pattern, std::string_view text) {
-    std::size_t p = 0;
-    std::size_t t = 0;
-    std::size_t star = std::string_view::npos;
-    std::size_t resume = 0;
-    while (t < text.size()) {
-        if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == text[t])) {
-            ++p;
-            ++t;
-        } else if (p < pattern.size() && pattern[p] == '*') {
-            star = p++;
-            resume = t;
-        } else if (star != std::string_view::npos) {
-            p = star + 1;
-            t = ++resume;
-        } else {
-            return false;
-        }
-    }
-    while (p < pattern.size() && pattern[p] == '*') {
-        ++p;
-    }
-    return p == pattern.size();
-}
-
-// A check is selected by a pattern that matches its name, or by the name of
-// its group ("load" for "load.exports").
-bool CheckSelected(std::string_view pattern, std::string_view name) {
-    if (GlobMatches(pattern, name)) {
-        return true;
-    }
-    return name.size() > pattern.size() && name.substr(0, pattern.size()) == pattern &&
-           name[pattern.size()] == '.';
-}
-
 namespace {
 
 std::vector<std::string> SplitPatterns(const std::vector<std::string>& options) {
@@ -130,7 +94,12 @@ std::string Tail(const std::string& text, std::size_t lines) {
 class ValidateCommand final : public HostCommand {
 public:
     void AddTo(CLI::App& subcommand) {
-        pluginOptions_.AddTo(subcommand, "Not used: the checks choose the versions they offer");
+        // No --api-version: the checks choose the versions they offer.
+        subcommand
+            .add_option("--plugin", pluginPath_,
+                        "Plugin library to check (default: the heartbeat plugin built beside "
+                        "ulm-host)")
+            ->type_name("PATH");
         subcommand.add_flag("--json", json_, "Write the results as one JSON document");
         subcommand
             .add_option("--only", only_, "Run only the checks matching a name, group or glob")
@@ -190,7 +159,7 @@ public:
             std::fputs("ulm-host validate: no check matches the selection\n", stderr);
             return kExitUsage;
         }
-        options_.pluginPath = pluginOptions_.Path();
+        options_.pluginPath = pluginPath_.empty() ? DefaultPluginPath() : pluginPath_;
         options_.seed = seed_.has_value() ? *seed_ : std::random_device{}();
 
         BindingProperty document;
@@ -286,7 +255,7 @@ private:
         std::fflush(stdout);
     }
 
-    PluginOptions pluginOptions_;
+    std::string pluginPath_;
     CheckOptions options_;
     std::vector<std::string> only_;
     std::vector<std::string> skip_;
