@@ -783,13 +783,28 @@ int RunWithFault(const CheckOptions& options, CheckReport& report, RequestFault 
     if (!plugin) {
         return status;
     }
+    report.Progress("running against the faulty host");
     Exercise(host, 9);
     Exercise(host, 10);
     const std::size_t requests = host.Requests();
     const std::size_t yields = host.Yields();
     const std::size_t logs = host.Logs().size();
+    // The host recovers; the plugin must still be at work.
+    report.Progress("running against the recovered host");
+    host.requestFault = RequestFault::None;
+    host.yieldFails = false;
+    Exercise(host, 11);
+    Exercise(host, 12);
+    const std::size_t laterRequests = host.Requests() - requests;
     Stop(*plugin, host, report);
     Problems problems;
+    const std::size_t faults = yieldFails ? yields : requests;
+    if (faults != 0 && logs == 0) {
+        problems.Add("nothing was logged about " + std::to_string(faults) + " " + what);
+    }
+    if (requests != 0 && laterRequests == 0) {
+        problems.Add("no request made after the host recovered: the plugin stopped working");
+    }
     if (ValidationHost::Unreleased() != 0) {
         problems.Add(std::to_string(ValidationHost::Unreleased()) +
                      " responses were never released");
@@ -801,11 +816,12 @@ int RunWithFault(const CheckOptions& options, CheckReport& report, RequestFault 
     if (!problems.Empty()) {
         return problems.Fail(report);
     }
-    if (yieldFails ? yields == 0 : requests == 0) {
+    if (faults == 0) {
         return report.Skip(std::string("the plugin made no ") + (yieldFails ? "yield" : "request"));
     }
-    return report.Pass(std::to_string(yieldFails ? yields : requests) + " " + what + ", " +
-                       std::to_string(logs) + " log lines");
+    return report.Pass(std::to_string(faults) + " " + what + ", " + std::to_string(logs) +
+                       " log lines, " + std::to_string(laterRequests) +
+                       " requests once the host recovered");
 }
 
 int CheckErrorAnswers(const CheckOptions& options, CheckReport& report) {
