@@ -63,6 +63,7 @@ public:
         }
     }
     bool Empty() const { return count_ == 0; }
+    const std::vector<std::string>& Listed() const { return listed_; }
     // The first problem, and how many more there are; every listed one as
     // a note.
     int Fail(CheckReport& report) const {
@@ -368,23 +369,10 @@ void CheckTags(const char* const* tags, std::uint32_t count, const std::string& 
     }
 }
 
-int CheckIntegrity(const CheckOptions& options, CheckReport& report) {
-    std::string error;
-    std::unique_ptr<PluginLibrary> plugin = Load(options, error);
-    if (!plugin) {
-        return report.Fail(error);
-    }
-    const PluginApiExport* block = plugin->ApiExport();
-    if (block == nullptr) {
-        return report.Fail("the plugin has no API export block");
-    }
-    Problems problems;
-    const PluginApiExport exported = *block;
-
+void FindBlockProblems(const PluginApiExport& exported, Problems& problems) {
     // Types first: fields and events refer to them by name.
     std::set<std::string> typeNames;
     std::vector<const ApiExportTypeEntry*> types;
-    report.Progress("walking the types");
     WalkList(exported.types, exported.typeCount, "types", problems,
              [&](const ApiExportTypeEntry& type, std::uint32_t index) {
                  types.push_back(&type);
@@ -398,7 +386,6 @@ int CheckIntegrity(const CheckOptions& options, CheckReport& report) {
     for (const ApiExportTypeEntry* entry : types) {
         [&](const ApiExportTypeEntry& type) {
             const std::string name = Text(type.name);
-            report.Progress("type '" + name + "'");
             CheckTags(type.tags, type.tagCount, "type '" + name + "'", problems);
             if (type.fields != nullptr && type.enumValues != nullptr) {
                 problems.Add("type '" + name + "' has both fields and enum values");
@@ -463,7 +450,6 @@ int CheckIntegrity(const CheckOptions& options, CheckReport& report) {
         }(*entry);
     }
 
-    report.Progress("walking the events");
     std::set<std::string> eventNames;
     WalkList(
         exported.events, exported.eventCount, "events", problems,
@@ -481,7 +467,6 @@ int CheckIntegrity(const CheckOptions& options, CheckReport& report) {
             CheckTags(event.tags, event.tagCount, "event '" + name + "'", problems);
         });
 
-    report.Progress("walking the functions");
     std::set<std::string> functionNames;
     const ApiExportFunctionRecord* first =
         exported.functions != nullptr ? &exported.functions->function : nullptr;
@@ -517,6 +502,22 @@ int CheckIntegrity(const CheckOptions& options, CheckReport& report) {
                               [](const ApiExportArgumentLocationEntry&, std::uint32_t) {});
                  }
              });
+}
+
+int CheckIntegrity(const CheckOptions& options, CheckReport& report) {
+    std::string error;
+    std::unique_ptr<PluginLibrary> plugin = Load(options, error);
+    if (!plugin) {
+        return report.Fail(error);
+    }
+    const PluginApiExport* block = plugin->ApiExport();
+    if (block == nullptr) {
+        return report.Fail("the plugin has no API export block");
+    }
+    const PluginApiExport exported = *block;
+    Problems problems;
+    report.Progress("walking the export block");
+    FindBlockProblems(exported, problems);
     if (!problems.Empty()) {
         return problems.Fail(report);
     }
@@ -1102,6 +1103,12 @@ bool CheckSelected(std::string_view pattern, std::string_view name) {
     }
     return name.size() > pattern.size() && name.substr(0, pattern.size()) == pattern &&
            name[pattern.size()] == '.';
+}
+
+std::vector<std::string> ExportBlockProblems(const PluginApiExport& block) {
+    Problems problems;
+    FindBlockProblems(block, problems);
+    return problems.Listed();
 }
 
 // ---- Reports -----------------------------------------------------------------

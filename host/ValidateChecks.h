@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "framework/HostAbi.h"
 #include "host/ValidateProcess.h"
 
 namespace Tavo::Host {
@@ -73,9 +74,23 @@ struct CheckDefinition {
 // Every check, in the order they run.
 const std::vector<CheckDefinition>& ValidationChecks();
 
+// What is wrong with an export block: lists that do not end or disagree
+// with their counts, missing or repeated names, field offsets outside their
+// type, references to types that do not exist, unsorted enum values, null
+// tags, functions without a dispatch callback or path. Empty when nothing
+// is; at most the first 20 problems.
+std::vector<std::string> ExportBlockProblems(const PluginApiExport& block);
+
 // Whether `pattern` ("*" any run, "?" any one character) matches all of
 // `text`.
 bool GlobMatches(std::string_view pattern, std::string_view text);
+// What is wrong with an export block: lists that do not end or disagree
+// with their counts, missing or repeated names, field offsets outside their
+// type, references to types that do not exist, unsorted enum values, null
+// tags, functions without a dispatch callback or path. Empty when nothing
+// is; at most the first 20 problems.
+std::vector<std::string> ExportBlockProblems(const PluginApiExport& block);
+
 // Whether `pattern` selects the check `name`: a glob matching the name, or
 // the name of its group ("load" selects "load.exports").
 bool CheckSelected(std::string_view pattern, std::string_view name);

@@ -160,6 +160,95 @@ TEST(ValidateReport, ReadsTheVerdictOrHowTheCheckDied) {
     }
 }
 
+// A small export block, linked by hand: a struct "Item" (a number and an
+// enum field), the enum "Kind", an event carrying "Item" and one function.
+// Not copyable: its entries point at each other.
+struct HandBlock {
+    ApiExportFieldEntry fields[2] = {
+        {nullptr, "id", "", 0, 5, 0, "", 0},
+        {nullptr, "kind", "", 8, 16, 0, "Kind", 1},
+    };
+    ApiExportEnumValueEntry values[2] = {{nullptr, "A", "", 1}, {nullptr, "B", "", 2}};
+    const char* tags[1] = {"tclient"};
+    ApiExportTypeEntry types[2] = {
+        {nullptr, "Item", "", 16, "", tags, 1, fields, nullptr, 2},
+        {nullptr, "Kind", "", 4, "", nullptr, 0, nullptr, values, 2},
+    };
+    ApiExportEventEntry event{nullptr, "OnItem", "", "Item", "", tags, 1};
+    ApiExportFunctionEntry function{};
+    PluginApiExport block{&function, 1, types, 2, &event, 1};
+
+    HandBlock() {
+        fields[0].next = &fields[1];
+        values[0].next = &values[1];
+        types[0].next = &types[1];
+        function.function.name = "f";
+        function.dispatch = [](HostResponse*, const HostRequest*) {};
+        function.pathTemplate = "/f";
+    }
+    HandBlock(const HandBlock&) = delete;
+    HandBlock& operator=(const HandBlock&) = delete;
+};
+
+TEST(ValidateExportBlock, NamesWhatIsWrongWithABlock) {
+    struct Row {
+        const char* name;
+        void (*spoil)(HandBlock&);
+        const char* problem;  // the first one reported; "" for none
+    };
+    const Row rows[] = {
+        {"intact", [](HandBlock&) {}, ""},
+        // Lists that do not end or disagree with their counts.
+        {"count", [](HandBlock& b) { b.block.typeCount = 3; }, "types: 3 announced, 2 linked"},
+        {"cycle", [](HandBlock& b) { b.types[1].next = &b.types[0]; },
+         "types: entry 1 links back to entry 0 (a cycle)"},
+        {"field cycle", [](HandBlock& b) { b.fields[1].next = &b.fields[1]; },
+         "fields of 'Item': entry 1 links back to entry 1 (a cycle)"},
+        {"function count", [](HandBlock& b) { b.block.functionCount = 0; },
+         "functions: 0 announced, 1 linked"},
+        // Names.
+        {"repeated type", [](HandBlock& b) { b.types[1].name = "Item"; },
+         "type 'Item' is registered twice"},
+        {"nameless field", [](HandBlock& b) { b.fields[1].name = ""; },
+         "field 1 of 'Item' has no name"},
+        {"repeated value", [](HandBlock& b) { b.values[1].name = "A"; },
+         "value 'Kind.A' appears twice"},
+        {"unsorted values",
+         [](HandBlock& b) {
+             b.values[0].name = "B";
+             b.values[1].name = "A";
+         },
+         "values of 'Kind' are not sorted: 'A' after 'B'"},
+        // Layout and references.
+        {"offset outside", [](HandBlock& b) { b.fields[1].offset = 16; },
+         "field 'Item.kind' lies at offset 16, outside the type's 16 bytes"},
+        {"unknown kind", [](HandBlock& b) { b.fields[0].kind = 20; },
+         "field 'Item.id' has an unknown kind code"},
+        {"unknown field type", [](HandBlock& b) { b.fields[1].typeName = "Missing"; },
+         "field 'Item.kind' refers to the unknown type 'Missing'"},
+        {"unknown payload", [](HandBlock& b) { b.event.payloadName = "Nope"; },
+         "event 'OnItem' carries the unknown type 'Nope'"},
+        {"fields and values", [](HandBlock& b) { b.types[0].enumValues = b.values; },
+         "type 'Item' has both fields and enum values"},
+        {"tags without array", [](HandBlock& b) { b.types[1].tagCount = 2; },
+         "type 'Kind': 2 tags announced, no array"},
+        {"no dispatch", [](HandBlock& b) { b.function.dispatch = nullptr; },
+         "function 'f' has no dispatch callback"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        HandBlock hand;
+        row.spoil(hand);
+        const std::vector<std::string> problems = ExportBlockProblems(hand.block);
+        if (*row.problem == '\0') {
+            EXPECT_TRUE(problems.empty()) << problems.front();
+        } else {
+            ASSERT_FALSE(problems.empty());
+            EXPECT_EQ(problems.front(), row.problem);
+        }
+    }
+}
+
 TEST(ValidateExports, ListsWhatALibraryExports) {
     std::vector<std::string> exports;
     std::string error;
