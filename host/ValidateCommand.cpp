@@ -131,9 +131,18 @@ public:
         subcommand.add_flag("--verbose", verbose_,
                             "Print each check's notes, and the output of failed checks");
         subcommand.add_flag("--list", list_, "List the checks and exit");
+        // Hidden (empty group): how a ulm-host started by another runs one
+        // check in its own process, its report on standard output.
+        subcommand.add_option("--run-one", runOne_, "Run one check here; report on stdout")
+            ->group("");
     }
 
     int Run() override {
+        options_.pluginPath = pluginPath_.empty() ? DefaultPluginPath() : pluginPath_;
+        options_.seed = seed_.has_value() ? *seed_ : std::random_device{}();
+        if (!runOne_.empty()) {
+            return RunOne();
+        }
         const std::vector<std::string> only = SplitPatterns(only_);
         const std::vector<std::string> skip = SplitPatterns(skip_);
         std::vector<const CheckDefinition*> selected;
@@ -159,9 +168,6 @@ public:
             std::fputs("ulm-host validate: no check matches the selection\n", stderr);
             return kExitUsage;
         }
-        options_.pluginPath = pluginPath_.empty() ? DefaultPluginPath() : pluginPath_;
-        options_.seed = seed_.has_value() ? *seed_ : std::random_device{}();
-
         BindingProperty document;
         document.Field("plugin").SetString(options_.pluginPath);
         document.Field("seed").SetUnsigned(options_.seed);
@@ -179,7 +185,8 @@ public:
                 CheckReport report(channel);
                 return check->run(options, report);
             };
-            const IsolatedOutcome outcome = RunIsolated(body, timeout_, check->sharedBytes);
+            const IsolatedOutcome outcome =
+                RunIsolated(body, timeout_, check->sharedBytes, SelfArguments(check->name));
             std::optional<CheckResult> judged;
             if (check->judge != nullptr) {
                 judged = check->judge(outcome);
@@ -228,6 +235,47 @@ public:
     }
 
 private:
+    // The report of --run-one: each line straight to standard output.
+    class StdoutChannel final : public ChildChannel {
+    public:
+        void Write(std::string_view text) override {
+            std::fwrite(text.data(), 1, text.size(), stdout);
+            std::fflush(stdout);
+        }
+        std::span<std::uint8_t> Shared() override { return {}; }
+    };
+
+    int RunOne() {
+        for (const CheckDefinition& check : ValidationChecks()) {
+            if (runOne_ == check.name) {
+                StdoutChannel channel;
+                CheckReport report(channel);
+                return check.run(options_, report);
+            }
+        }
+        std::fprintf(stderr, "ulm-host validate: no check is named '%s'\n", runOne_.c_str());
+        return kExitUsage;
+    }
+
+    // What makes a fresh ulm-host run the check `name` with these options.
+    std::vector<std::string> SelfArguments(const char* name) const {
+        char budget[64];
+        std::snprintf(budget, sizeof budget, "%.17g", options_.maxCallMilliseconds);
+        return {"validate",
+                "--run-one",
+                name,
+                "--plugin",
+                options_.pluginPath,
+                "--seed",
+                std::to_string(options_.seed),
+                "--iterations",
+                std::to_string(options_.iterations),
+                "--max-call-ms",
+                budget,
+                "--max-peak-bytes",
+                std::to_string(options_.maxPeakBytes)};
+    }
+
     std::string Replay(const char* name) const {
         return "--seed " + std::to_string(options_.seed) + " --only " + name;
     }
@@ -260,6 +308,7 @@ private:
     std::vector<std::string> only_;
     std::vector<std::string> skip_;
     std::optional<std::uint64_t> seed_;
+    std::string runOne_;
     double timeout_ = 60;
     bool json_ = false;
     bool verbose_ = false;

@@ -32,7 +32,8 @@ constexpr std::size_t kMaxReport = 1u << 20;
 
 #if defined(_WIN32)
 
-IsolatedOutcome RunIsolated(const std::function<int(ChildChannel&)>&, double, std::size_t) {
+IsolatedOutcome RunIsolated(const std::function<int(ChildChannel&)>&, double, std::size_t,
+                            const std::vector<std::string>&) {
     IsolatedOutcome outcome;
     outcome.end = IsolatedOutcome::End::Unsupported;
     outcome.error = "checks cannot run in a process of their own on this platform yet";
@@ -126,7 +127,7 @@ bool Drain(int fd, std::string& into, std::size_t limit) {
 }  // namespace
 
 IsolatedOutcome RunIsolated(const std::function<int(ChildChannel&)>& body, double timeoutSeconds,
-                            std::size_t sharedBytes) {
+                            std::size_t sharedBytes, const std::vector<std::string>&) {
     using Clock = std::chrono::steady_clock;
     IsolatedOutcome outcome;
     void* shared = nullptr;

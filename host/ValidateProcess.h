@@ -6,8 +6,10 @@
 //
 // Isolation: a check that crashes or hangs must fail that check only, so
 // each runs in a child process. On POSIX the child is a fork of ulm-host
-// that runs the check's body directly; a Windows build would start ulm-host
-// itself with a hidden sub-command instead. Where neither is available the
+// that runs the check's body directly; a build without fork is to start
+// ulm-host itself with the hidden option `validate --run-one NAME`, which
+// runs one check in the process and writes its report to standard output
+// (the selfArguments of RunIsolated). Until that is written there, the
 // outcome says Unsupported and nothing runs.
 //
 // Threading: call from one thread; the child is started and reaped before
@@ -58,8 +60,15 @@ struct IsolatedOutcome {
 // (a longer run is killed). The child's exit status is the body's result;
 // its standard output and error are captured. `sharedBytes` is the size of
 // the block ChildChannel::Shared gives the child.
+//
+// `selfArguments` runs the same body where a process cannot be forked: the
+// arguments after ulm-host's own path that make a fresh ulm-host run `body`
+// and write its report to standard output (`validate --run-one NAME ...`).
+// The POSIX build forks and does not use them; a port without fork starts
+// itself with them, and gives such a child no shared block.
 IsolatedOutcome RunIsolated(const std::function<int(ChildChannel&)>& body, double timeoutSeconds,
-                            std::size_t sharedBytes = 0);
+                            std::size_t sharedBytes = 0,
+                            const std::vector<std::string>& selfArguments = {});
 
 // The names a shared library exports to the process that loads it (defined
 // global and weak symbols of default or protected visibility), read from

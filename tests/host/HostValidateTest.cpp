@@ -440,4 +440,21 @@ TEST(HostValidate, WritesOneJsonDocumentAndExitsByTheVerdicts) {
     EXPECT_NE(none.err.find("no check matches"), std::string::npos);
 }
 
+// The hidden mode a ulm-host started by another runs one check in: the
+// report on standard output, the check's verdict as the exit status.
+TEST(HostValidate, RunsOneCheckInProcessForAParentThatCannotFork) {
+    const Outcome one = RunHost({"validate", "--run-one", "load.exports", "--plugin", TAVO_PLUGIN});
+    EXPECT_EQ(one.status, 0) << one.err;
+    EXPECT_EQ(one.out, "verdict\tpass\texports only load_vex_heartbeat\n");
+
+    const Outcome failing = RunHost(
+        {"validate", "--run-one", "load.exports", "--plugin", TAVO_BROKEN_SECOND_EXPORT_PLUGIN});
+    EXPECT_EQ(failing.status, 1);
+    EXPECT_EQ(failing.out.rfind("verdict\tfail\texports more than", 0), 0u) << failing.out;
+
+    const Outcome unknown = RunHost({"validate", "--run-one", "no.such"});
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_NE(unknown.err.find("no check is named 'no.such'"), std::string::npos);
+}
+
 }  // namespace
