@@ -1,6 +1,8 @@
 #include "framework/PluginEntry.h"
 
 #include <memory>
+#include <mutex>
+#include <unordered_set>
 
 #include "framework/AppModule.h"
 #include "framework/HostCallGuard.h"
@@ -16,6 +18,26 @@ const char* OrEmpty(const char* text) {
     return text != nullptr ? text : "";
 }
 
+// Why: a host that calls Shutdown (or Initialize) again with a handle whose
+// module is gone would otherwise make the module destroy freed memory. The
+// handles of the modules alive in the process, so the callbacks can tell.
+std::mutex liveModulesMutex;
+std::unordered_set<const void*>& LiveModules() {
+    static auto* live = new std::unordered_set<const void*>();  // outlives static teardown
+    return *live;
+}
+
+bool IsLive(const void* handle) {
+    std::lock_guard<std::mutex> lock(liveModulesMutex);
+    return LiveModules().count(handle) != 0;
+}
+
+// Forgets `handle`; false when it was not alive.
+bool Retire(const void* handle) {
+    std::lock_guard<std::mutex> lock(liveModulesMutex);
+    return LiveModules().erase(handle) != 0;
+}
+
 }  // namespace
 
 // The plugin callbacks. The module handle is the module's address, as the
@@ -25,7 +47,7 @@ extern "C" {
 // Callback 0. [host-thread & loaded]
 static std::uint8_t Initialize(void* handle, HostConnection* connection) {
     auto* module = static_cast<AppModule*>(handle);
-    if (module == nullptr) {
+    if (module == nullptr || !IsLive(handle)) {
         Log(LogLevel::Error, LogGroup::DBG, "Initialize called without a module");
         return 0;
     }
@@ -37,7 +59,9 @@ static std::uint8_t Initialize(void* handle, HostConnection* connection) {
 // Callback 1. [host-thread & initialized]
 static void Shutdown(void* handle) {
     auto* module = static_cast<AppModule*>(handle);
-    if (module == nullptr) {
+    if (module == nullptr || !Retire(handle)) {
+        // Shut down already (or never a module): nothing is left to stop.
+        Log(LogLevel::Error, LogGroup::DBG, "Shutdown called without a module");
         return;
     }
     // From here on a late callback of this module finds nothing to call.
@@ -104,6 +128,10 @@ void* LoadModule(PluginLoadRecord* record, std::string_view shortName, AppModule
     GuardHostCall("the plugin load", [&] {
         std::unique_ptr<AppModule> module(create());
         module->Load(*record, shortName);
+        {
+            std::lock_guard<std::mutex> lock(liveModulesMutex);
+            LiveModules().insert(module.get());
+        }
         handle = module.release();
     });
     return handle;

@@ -41,13 +41,11 @@ RegisteredCommand AddRunCommand(CLI::App& app);
 RegisteredCommand AddDescribeCommand(CLI::App& app);
 RegisteredCommand AddConvertCommand(CLI::App& app);
 RegisteredCommand AddCallCommand(CLI::App& app);
+RegisteredCommand AddValidateCommand(CLI::App& app);
 
 // In the order `ulm-host --help` lists them.
 inline constexpr HostCommandFactory kHostCommands[] = {
-    &AddRunCommand,
-    &AddDescribeCommand,
-    &AddConvertCommand,
-    &AddCallCommand,
+    &AddRunCommand, &AddDescribeCommand, &AddConvertCommand, &AddCallCommand, &AddValidateCommand,
 };
 
 // The heartbeat plugin built beside this ulm-host: the library at

@@ -208,4 +208,19 @@ TEST(PluginInitialize, RefusesAMissingConnection) {
     EXPECT_EQ(log.Matching("called without a host connection").size(), 2u);
 }
 
+TEST(PluginShutdown, IgnoresAHandleWhoseModuleIsGone) {
+    LogCapture log;
+    PluginLoadRecord record{18, 0, 0, nullptr, nullptr, nullptr, nullptr};
+    void* handle = LoadPlugin<ProbeModule>(&record, "vex-heartbeat");
+    ASSERT_NE(handle, nullptr);
+    const PluginCallbacks callbacks = *record.callbacks;  // the table goes with the module
+    callbacks.Shutdown(handle);
+    // A host that repeats itself must not make the module destroy freed memory.
+    callbacks.Shutdown(handle);
+    TestHost host;
+    EXPECT_EQ(callbacks.Initialize(handle, host.Connection()), 0);
+    EXPECT_EQ(log.Matching("Shutdown called without a module").size(), 1u);
+    EXPECT_EQ(log.Matching("Initialize called without a module").size(), 1u);
+}
+
 }  // namespace
