@@ -42,8 +42,9 @@ TEST(LogManager, FirstReferenceCreatesItWithTheConsoleTargets) {
     EXPECT_FALSE(LogManager::StdOutTarget()->IsAttached());
     EXPECT_EQ(LogManager::MinimumLevel(), LogLevel::Warn);
     EXPECT_EQ(LogManager::MutedGroups(), LogGroup::XTR);
-    EXPECT_STRNE(LogManager::ExecutableName(), "<unknown>");
-    EXPECT_EQ(std::string(LogManager::ExecutableName()).find('/'), std::string::npos);
+    // The executable's file name alone: cut after the last path separator.
+    const std::string name = LogManager::ExecutableName();
+    EXPECT_EQ(name, Tavo::Platform::kWindows ? "logging_tests.exe" : "logging_tests");
 }
 
 TEST(LogManager, LivesFromItsFirstUseToItsLastReleaseWhichDetachesEveryTarget) {
@@ -435,6 +436,16 @@ TEST_F(Reporting, FormatUtcTimeGivesSecondsSince1970OrReportsAndGivesEmptyText) 
     EXPECT_EQ(FormatUtcTime(std::numeric_limits<std::int64_t>::max()), "");
     ASSERT_EQ(target.seen.size(), 1u);
     EXPECT_EQ(target.seen[0].message, "Assertion failed!\n\nExpression: ALE-8A14EBBK");
+}
+
+TEST(EventTracing, ProvidersAreRegisteredAtLoadExactlyWhereTheSystemHasTracing) {
+    EXPECT_EQ(RegisteredTraceProviders(),
+              Tavo::Platform::kWindows ? kTraceProviderCount : std::size_t{0});
+    StartEventTracing();  // once only: a second start registers nothing more
+    EXPECT_EQ(RegisteredTraceProviders(),
+              Tavo::Platform::kWindows ? kTraceProviderCount : std::size_t{0});
+    // No tracing session enables the thread-name event here.
+    EXPECT_FALSE(WriteThreadNameEvent("worker"));
 }
 
 TEST(EventTracing, EventEnabledByLevelAndKeywords) {
