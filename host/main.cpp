@@ -11,11 +11,14 @@
 #include <vector>
 
 #include "host/HostCommand.h"
+#include "platform/Platform.h"
 
 namespace {
 
 int Main(int argc, char** argv) {
     using namespace Tavo::Host;
+    // Documents and replies are bytes: no newline translation on any system.
+    Tavo::Platform::UseBinaryStandardStreams();
     CLI::App app(
         "Development host for backend plugins: runs a plugin through scenarios in "
         "virtual time, describes what it exports, calls its exported functions and "

@@ -142,6 +142,11 @@ bool TraceWrite(std::uint64_t handle, const TraceEvent& event, const TraceField*
 // Ends a registration from TraceRegister; 0 is ignored.
 void TraceUnregister(std::uint64_t handle);
 
+// Switches standard input, output and error to binary: bytes pass unchanged
+// (no CR/LF translation, no end of input at Ctrl-Z). Nothing to do where the
+// streams never translate. Call before the streams are used. [main-thread]
+void UseBinaryStandardStreams();
+
 // Ends the process at once, without unwinding or running exit handlers.
 [[noreturn]] void FailFast();
 

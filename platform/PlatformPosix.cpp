@@ -150,6 +150,8 @@ bool TraceWrite(std::uint64_t, const TraceEvent&, const TraceField*, std::uint32
 
 void TraceUnregister(std::uint64_t) {}
 
+void UseBinaryStandardStreams() {}
+
 void FailFast() { std::_Exit(134); }
 
 }  // namespace Tavo::Platform

@@ -3,10 +3,12 @@
 #include <windows.h>
 // After windows.h, which it needs.
 #include <evntprov.h>
+#include <fcntl.h>
+#include <io.h>
 #include <malloc.h>
 #include <psapi.h>
 
-#include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -305,6 +307,12 @@ void TraceUnregister(std::uint64_t handle) {
     // After EventUnregister returns, no callback runs with this context.
     entries.unreg(handle);
     delete registration;
+}
+
+void UseBinaryStandardStreams() {
+    _setmode(_fileno(stdin), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
 }
 
 void FailFast() {
