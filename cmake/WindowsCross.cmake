@@ -3,9 +3,10 @@
 # - The system headers are asked for Windows 7 and later, lean.
 # - Build-machine paths are mapped away, so none ends up in a shipped library
 #   (fatal reports carry __FILE__).
-# - Header-only libraries (RapidJSON, CLI11) come from Debian's /usr/include
-#   through a folder of links to just them: the whole of /usr/include would
-#   shadow the cross compiler's C library headers.
+# - Header-only libraries (RapidJSON, CLI11; msgpack-c for the fuzz replays'
+#   differential check) come from Debian's /usr/include through a folder of
+#   links to just them: the whole of /usr/include would shadow the cross
+#   compiler's C library headers.
 # - libyaml is built from Debian's source package, unpacked by
 #   `scripts/install-deps.sh win` under build/deps-src/.
 # - 64-bit test programs run under wine64 with a prefix inside the build tree.
@@ -26,6 +27,15 @@ foreach(dir rapidjson CLI)
     endif()
     file(CREATE_LINK /usr/include/${dir} ${tavo_header_links}/${dir} SYMBOLIC)
 endforeach()
+if(TAVO_BUILD_TESTS)
+    foreach(entry msgpack msgpack.hpp)
+        if(NOT EXISTS /usr/include/${entry})
+            message(FATAL_ERROR "/usr/include/${entry} is missing: run scripts/install-deps.sh win")
+        endif()
+        file(CREATE_LINK /usr/include/${entry} ${tavo_header_links}/${entry} SYMBOLIC)
+    endforeach()
+    include_directories(SYSTEM ${tavo_header_links})
+endif()
 set(RAPIDJSON_INCLUDE_DIR ${tavo_header_links} CACHE PATH "RapidJSON headers" FORCE)
 add_library(CLI11::CLI11 INTERFACE IMPORTED)
 set_target_properties(CLI11::CLI11 PROPERTIES

@@ -26,6 +26,9 @@ int Main(int argc, char** argv) {
         "formats plugins read and write.",
         "ulm-host");
     app.require_subcommand(1);
+    // Request targets start with "/": never read them as "/option" (CLI11's
+    // default on Windows). Subcommands made below inherit this.
+    app.allow_windows_style_options(false);
 
     std::vector<RegisteredCommand> commands;
     for (const HostCommandFactory factory : kHostCommands) {

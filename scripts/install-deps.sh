@@ -33,7 +33,7 @@ packages=(g++ cmake ninja-build ccache libgtest-dev libgmock-dev rapidjson-dev l
 ((want_m32)) && packages+=(g++-multilib qemu-user libyaml-dev:i386)
 ((want_win)) && packages+=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
                            binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-                           wine64 googletest dpkg-dev)
+                           wine64 googletest dpkg-dev libmsgpack-cxx-dev)
 
 if ((want_m32)) && ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386

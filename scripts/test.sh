@@ -23,8 +23,13 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" -j "$(nproc)"
 if [[ "$preset" == win64 ]]; then
-  # Create the Wine prefix once, before tests start in parallel.
-  WINEPREFIX="$PWD/build/win64/wine-prefix" WINEDEBUG=-all /usr/lib/wine/wine64 wineboot --init \
-    >/dev/null 2>&1 || true
+  # The tests run under wine64 (the preset's emulator) with this prefix.
+  # Create it once, before tests start in parallel, and keep one Wine server
+  # up for the whole run: a server quitting between two short test programs
+  # races with the next one connecting.
+  export WINEPREFIX="$PWD/build/win64/wine-prefix" WINEDEBUG=-all
+  /usr/lib/wine/wineserver -p 2>/dev/null || true  # fails when one is up already
+  trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
+  /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
 fi
 ctest --test-dir "build/$preset" --output-on-failure -j "$(nproc)"

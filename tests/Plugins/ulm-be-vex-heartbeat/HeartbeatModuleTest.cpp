@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,12 @@ using namespace Tavo::Client;
 using namespace Tavo::Client::Heartbeat;
 using Tavo::Testing::HostEntry;
 using ::testing::ElementsAre;
+
+// The whole text matches the ECMAScript `pattern` (std::regex: the same
+// syntax on every system, unlike GoogleTest's own regular expressions).
+MATCHER_P(FullyMatches, pattern, "fully matches " + std::string(pattern)) {
+    return std::regex_match(std::string(arg), std::regex(pattern));
+}
 
 BindingProperty Json(const char* text) {
     BindingResult parsed = ParseJson(text);
@@ -210,7 +217,7 @@ TEST_F(Heartbeat, SendsWhileTheSessionIsUsableAndLogsEachFailureAtError) {
     const auto call = [&time](int count) {
         return ElementsAre(
             "\"loginService\"", "\"performLCDSHeartBeat\"",
-            ::testing::MatchesRegex(R"(\[9,"",)" + std::to_string(count) + "," + time + R"(\])"));
+            FullyMatches(R"(\[9,"",)" + std::to_string(count) + "," + time + R"(\])"));
     };
     EXPECT_THAT(LcdsCalls(), ElementsAre(call(1), call(2), call(3)));
     EXPECT_THAT(loaded.host.Trace(HostEntry::Log),
