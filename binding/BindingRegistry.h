@@ -46,6 +46,7 @@
 #include "binding/NativeTraits.h"
 #include "binding/StaticType.h"
 #include "logging/Failure.h"
+#include "platform/Platform.h"
 
 namespace Tavo {
 
@@ -571,7 +572,7 @@ private:
     Declared Declare(std::string_view name, std::uint32_t size, bool isEnum,
                      const StaticType& type);
 
-    mutable std::mutex mutex_;  // guards the tables below, not the descriptors
+    mutable Platform::Mutex mutex_;  // guards the tables below, not the descriptors
     std::map<std::string, std::unique_ptr<BindingFunctionDescriptor>, std::less<>> functions_;
     std::vector<const BindingFunctionDescriptor*> functionOrder_;  // declaration order
     std::map<std::string, BindingEventDescriptor*, std::less<>> eventsByName_;

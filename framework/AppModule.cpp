@@ -27,7 +27,7 @@ void ModuleServices::Stop() {
     }
     hostEventHandlers_.clear();
     {
-        std::lock_guard<std::mutex> lock(serviceProxyMutex_);
+        std::lock_guard<Platform::Mutex> lock(serviceProxyMutex_);
         pendingServiceProxyRequests_.clear();
         asyncServiceProxyHandlers_.clear();
         receivedServiceProxyReplies_.clear();
@@ -38,12 +38,12 @@ void ModuleServices::Stop() {
 }
 
 std::uint64_t ModuleServices::NextTaskId() const {
-    std::lock_guard<std::mutex> lock(taskMutex_);
+    std::lock_guard<Platform::Mutex> lock(taskMutex_);
     return nextTaskId_;
 }
 
 std::size_t ModuleServices::PendingTaskCount() const {
-    std::lock_guard<std::mutex> lock(taskMutex_);
+    std::lock_guard<Platform::Mutex> lock(taskMutex_);
     return tasks_.size();
 }
 

@@ -49,6 +49,7 @@
 #include "framework/HostAbi.h"
 #include "framework/PluginEntry.h"
 #include "logging/Failure.h"
+#include "platform/Platform.h"
 #include "remoting/HttpMethod.h"
 
 namespace Tavo {
@@ -270,14 +271,14 @@ protected:
     std::unordered_map<std::string, ServiceProxyHandler> pendingServiceProxyRequests_;
     std::unordered_map<std::string, ServiceProxyHandler> asyncServiceProxyHandlers_;
     std::unordered_map<std::string, PluginServiceProxyResponse> receivedServiceProxyReplies_;
-    std::mutex serviceProxyMutex_;
+    Platform::Mutex serviceProxyMutex_;
     // Timer name → record; host thread only, no lock.
     std::unordered_map<std::string, TimerRecord> timers_;
     // Task id → task, and the next id; under taskMutex_. Never held while
     // calling the host or a task.
     std::unordered_map<std::uint64_t, ScheduledTask> tasks_;
     std::uint64_t nextTaskId_ = 1;
-    mutable std::mutex taskMutex_;
+    mutable Platform::Mutex taskMutex_;
 };
 
 class AppModule : public ModuleServices {

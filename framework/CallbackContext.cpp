@@ -8,6 +8,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/Platform.h"
+
 namespace Tavo::Client {
 namespace {
 
@@ -22,8 +24,8 @@ struct ActiveLease {
 };
 
 struct ContextTable {
-    std::mutex mutex;
-    std::condition_variable leaseReleased;
+    Platform::Mutex mutex;
+    std::condition_variable_any leaseReleased;
     std::uintptr_t next = 1;  // 0 is never issued: a null context is never a token
     std::unordered_map<std::uintptr_t, Token> tokens;
     std::vector<ActiveLease> leases;  // few at a time: one per running callback
@@ -39,7 +41,7 @@ ContextTable& Table() {
 void ReleaseLease(const AppModule* module) {
     ContextTable& table = Table();
     {
-        std::lock_guard<std::mutex> lock(table.mutex);
+        std::lock_guard<Platform::Mutex> lock(table.mutex);
         const std::thread::id self = std::this_thread::get_id();
         auto it = std::find_if(table.leases.begin(), table.leases.end(), [&](const ActiveLease& l) {
             return l.module == module && l.thread == self;
@@ -78,7 +80,7 @@ CallbackLease::~CallbackLease() {
 
 void* IssueCallbackContext(AppModule& module, std::uint64_t payload) {
     ContextTable& table = Table();
-    std::lock_guard<std::mutex> lock(table.mutex);
+    std::lock_guard<Platform::Mutex> lock(table.mutex);
     std::uintptr_t token = table.next;
     // Only a wrapped counter can meet 0 or a live token; skip both.
     while (token == 0 || table.tokens.count(token) != 0) {
@@ -91,7 +93,7 @@ void* IssueCallbackContext(AppModule& module, std::uint64_t payload) {
 
 CallbackLease ResolveCallbackContext(void* context) {
     ContextTable& table = Table();
-    std::lock_guard<std::mutex> lock(table.mutex);
+    std::lock_guard<Platform::Mutex> lock(table.mutex);
     auto it = table.tokens.find(reinterpret_cast<std::uintptr_t>(context));
     if (it == table.tokens.end()) {
         return CallbackLease();
@@ -102,13 +104,13 @@ CallbackLease ResolveCallbackContext(void* context) {
 
 void WithdrawCallbackContext(void* context) {
     ContextTable& table = Table();
-    std::lock_guard<std::mutex> lock(table.mutex);
+    std::lock_guard<Platform::Mutex> lock(table.mutex);
     table.tokens.erase(reinterpret_cast<std::uintptr_t>(context));
 }
 
 void RevokeCallbackContexts(const AppModule& module) {
     ContextTable& table = Table();
-    std::unique_lock<std::mutex> lock(table.mutex);
+    std::unique_lock<Platform::Mutex> lock(table.mutex);
     std::erase_if(table.tokens, [&](const auto& entry) { return entry.second.module == &module; });
     const std::thread::id self = std::this_thread::get_id();
     table.leaseReleased.wait(lock, [&] {
@@ -120,7 +122,7 @@ void RevokeCallbackContexts(const AppModule& module) {
 
 std::size_t LiveCallbackContexts() {
     ContextTable& table = Table();
-    std::lock_guard<std::mutex> lock(table.mutex);
+    std::lock_guard<Platform::Mutex> lock(table.mutex);
     return table.tokens.size();
 }
 

@@ -71,7 +71,7 @@ void AppModule::StoreServiceProxyReply(const std::string& key,
         return;
     }
     {
-        std::lock_guard<std::mutex> lock(serviceProxyMutex_);
+        std::lock_guard<Platform::Mutex> lock(serviceProxyMutex_);
         receivedServiceProxyReplies_.insert_or_assign(key, reply);
     }
     FulfilServiceProxyRequests();
@@ -82,7 +82,7 @@ void AppModule::OnServiceProxyAsyncReply(const PluginServiceProxyResponse& reply
     if (RefuseReplyInsideHandler(key)) {
         return;
     }
-    std::lock_guard<std::mutex> lock(serviceProxyMutex_);
+    std::lock_guard<Platform::Mutex> lock(serviceProxyMutex_);
     const auto handler = asyncServiceProxyHandlers_.find(key);
     if (handler == asyncServiceProxyHandlers_.end()) {
         Log(LogLevel::Error, LogGroup::DBG,
@@ -98,7 +98,7 @@ void AppModule::FulfilServiceProxyRequests() {
             "FulfilServiceProxyRequests called inside a service proxy handler; nothing fulfilled");
         return;
     }
-    std::lock_guard<std::mutex> lock(serviceProxyMutex_);
+    std::lock_guard<Platform::Mutex> lock(serviceProxyMutex_);
     for (auto reply = receivedServiceProxyReplies_.begin();
          reply != receivedServiceProxyReplies_.end(); ++reply) {
         const auto pending = pendingServiceProxyRequests_.find(reply->first);
@@ -125,7 +125,7 @@ bool AppModule::AddServiceProxyRequest(const std::string& key, ServiceProxyHandl
             key.c_str());
         return false;
     }
-    std::lock_guard<std::mutex> lock(serviceProxyMutex_);
+    std::lock_guard<Platform::Mutex> lock(serviceProxyMutex_);
     pendingServiceProxyRequests_.insert_or_assign(key, std::move(handler));
     return true;
 }
@@ -138,7 +138,7 @@ bool AppModule::AddAsyncServiceProxyHandler(const std::string& key, ServiceProxy
             key.c_str());
         return false;
     }
-    std::lock_guard<std::mutex> lock(serviceProxyMutex_);
+    std::lock_guard<Platform::Mutex> lock(serviceProxyMutex_);
     asyncServiceProxyHandlers_.insert_or_assign(key, std::move(handler));
     return true;
 }

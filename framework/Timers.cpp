@@ -118,7 +118,7 @@ std::uint64_t AppModule::ScheduleTask(const std::string& description,
     std::uint64_t id = 0;
     void* context = nullptr;
     {
-        std::lock_guard<std::mutex> lock(taskMutex_);
+        std::lock_guard<Platform::Mutex> lock(taskMutex_);
         id = nextTaskId_++;
         context = IssueCallbackContext(*this, id);
         ScheduledTask& task = tasks_[id];
@@ -135,7 +135,7 @@ void AppModule::RunScheduledTask(std::uint64_t id) {
     std::function<void()> function;
     void* context = nullptr;
     {
-        std::lock_guard<std::mutex> lock(taskMutex_);
+        std::lock_guard<Platform::Mutex> lock(taskMutex_);
         auto it = tasks_.find(id);
         if (it == tasks_.end()) {
             return;
@@ -151,7 +151,7 @@ void AppModule::RunScheduledTask(std::uint64_t id) {
         void* context;
         ~EraseTask() {
             {
-                std::lock_guard<std::mutex> lock(module->taskMutex_);
+                std::lock_guard<Platform::Mutex> lock(module->taskMutex_);
                 module->tasks_.erase(id);
             }
             WithdrawCallbackContext(context);

@@ -27,13 +27,13 @@ bool RunFile(const fs::path& path) {
     std::error_code error;
     const std::uintmax_t size = fs::file_size(path, error);
     if (!in || error) {
-        std::fprintf(stderr, "replay: cannot read %s\n", path.c_str());
+        std::fprintf(stderr, "replay: cannot read %s\n", path.string().c_str());
         return false;
     }
     const auto length = static_cast<std::size_t>(size);
     std::unique_ptr<std::uint8_t[]> data(new std::uint8_t[length]);
     if (!in.read(reinterpret_cast<char*>(data.get()), static_cast<std::streamsize>(length))) {
-        std::fprintf(stderr, "replay: cannot read %s\n", path.c_str());
+        std::fprintf(stderr, "replay: cannot read %s\n", path.string().c_str());
         return false;
     }
     LLVMFuzzerTestOneInput(data.get(), length);

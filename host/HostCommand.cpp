@@ -6,21 +6,23 @@
 #include <filesystem>
 #include <string>
 
+#include "host/LibraryLoader.h"
 #include "host/PluginLoader.h"
 #include "platform/Platform.h"
 
 namespace Tavo::Host {
 
 std::string DefaultPluginPath() {
-    constexpr const char* kBesideHost = "/../Plugins/ulm-be-vex-heartbeat/ulm-be-vex-heartbeat.so";
+    const std::string besideHost =
+        std::string("/../Plugins/ulm-be-vex-heartbeat/ulm-be-vex-heartbeat") + Library::kSuffix;
     char executable[4096];
     const std::size_t length = Platform::ExecutablePath(executable, sizeof executable);
     if (length != 0 && length < sizeof executable - 1) {
         std::string path(executable, length);
-        const std::size_t slash = path.find_last_of('/');
+        const std::size_t slash = path.find_last_of(Platform::kPathSeparators);
         if (slash != std::string::npos) {
             path.resize(slash);
-            path += kBesideHost;
+            path += besideHost;
             path = std::filesystem::path(path).lexically_normal().string();
             if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
                 std::fclose(file);
@@ -31,7 +33,7 @@ std::string DefaultPluginPath() {
 #ifdef TAVO_DEFAULT_PLUGIN
     return TAVO_DEFAULT_PLUGIN;
 #else
-    return "ulm-be-vex-heartbeat.so";
+    return std::string("ulm-be-vex-heartbeat") + Library::kSuffix;
 #endif
 }
 

@@ -1,14 +1,15 @@
 #include "host/PluginLoader.h"
 
-#include <dlfcn.h>
-
 #include <charconv>
 #include <cstring>
+
+#include "host/LibraryLoader.h"
+#include "platform/Platform.h"
 
 namespace Tavo::Host {
 
 std::string ShortNameFromLibraryPath(std::string_view path) {
-    const std::size_t slash = path.find_last_of('/');
+    const std::size_t slash = path.find_last_of(Platform::kPathSeparators);
     std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
     if (name.substr(0, 3) == "lib") {
         name.remove_prefix(3);
@@ -73,21 +74,13 @@ std::unique_ptr<PluginLibrary> PluginLibrary::Load(const std::string& path,
     }
     plugin->symbol_ = ExportSymbolForShortName(shortName);
 
-    // RTLD_LOCAL: the plugin's symbols stay its own. RTLD_NODELETE: the
-    // library stays mapped after dlclose, as a plugin manager keeps a plugin
-    // for the life of its process; its static storage (the C++ runtime's
-    // emergency pool, the process-wide records) then stays reachable and its
-    // static destructors run at exit. A path without "/" would make dlopen
-    // search the library path instead of opening the file.
-    const std::string openPath = path.find('/') == std::string::npos ? "./" + path : path;
-    plugin->handle_ = dlopen(openPath.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+    std::string reason;
+    plugin->handle_ = Library::Open(path, reason);
     if (plugin->handle_ == nullptr) {
-        const char* reason = dlerror();
-        error = "cannot load '" + path + "': " + (reason != nullptr ? reason : "unknown error");
+        error = "cannot load '" + path + "': " + reason;
         return nullptr;
     }
-    dlerror();
-    void* symbol = dlsym(plugin->handle_, plugin->symbol_.c_str());
+    void* symbol = Library::Find(plugin->handle_, plugin->symbol_.c_str());
     if (symbol == nullptr) {
         error = "'" + path + "' has no export " + plugin->symbol_;
         return nullptr;
@@ -116,9 +109,7 @@ std::unique_ptr<PluginLibrary> PluginLibrary::Load(const std::string& path,
 
 PluginLibrary::~PluginLibrary() {
     Shutdown();
-    if (handle_ != nullptr) {
-        dlclose(handle_);
-    }
+    Library::Close(handle_);
 }
 
 bool PluginLibrary::Initialize(HostConnection* connection) {

@@ -84,7 +84,7 @@ public:
 private:
     PluginLibrary() = default;
 
-    void* handle_ = nullptr;  // from dlopen
+    void* handle_ = nullptr;  // from Library::Open
     std::string path_;
     std::string symbol_;
     std::string shortName_;

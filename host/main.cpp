@@ -11,11 +11,14 @@
 #include <vector>
 
 #include "host/HostCommand.h"
+#include "platform/Platform.h"
 
 namespace {
 
 int Main(int argc, char** argv) {
     using namespace Tavo::Host;
+    // Documents and replies are bytes: no newline translation on any system.
+    Tavo::Platform::UseBinaryStandardStreams();
     CLI::App app(
         "Development host for backend plugins: runs a plugin through scenarios in "
         "virtual time, describes what it exports, calls its exported functions and "
@@ -23,6 +26,9 @@ int Main(int argc, char** argv) {
         "formats plugins read and write.",
         "ulm-host");
     app.require_subcommand(1);
+    // Request targets start with "/": never read them as "/option" (CLI11's
+    // default on Windows). Subcommands made below inherit this.
+    app.allow_windows_style_options(false);
 
     std::vector<RegisteredCommand> commands;
     for (const HostCommandFactory factory : kHostCommands) {

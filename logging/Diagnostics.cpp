@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdio>
 
+#include "logging/EventTracing.h"
 #include "platform/Platform.h"
 
 namespace Tavo::Diagnostics {
@@ -26,8 +27,10 @@ std::uint64_t FirstCounterReading() {
     return first;
 }
 
-// Start the clock when the library is loaded, so "#H" counts from there.
-[[maybe_unused]] const bool g_clockStarted = (CounterFrequency(), FirstCounterReading(), true);
+// Start the clock when the library is loaded, so "#H" counts from there, then
+// announce the library to the system's event tracing.
+[[maybe_unused]] const bool g_clockStarted =
+    (CounterFrequency(), FirstCounterReading(), StartEventTracing(), true);
 
 }  // namespace
 

@@ -61,3 +61,28 @@ void OnTraceEnableCallback(TraceProviderState& state, std::span<const TraceEvent
                            std::uint64_t allKeywords);
 
 }  // namespace Tavo::Diagnostics
+
+namespace Tavo::Diagnostics {
+
+// This library's four event tracing providers (fixed GUIDs of their own).
+// Started once when the library is loaded (by the diagnostics' static
+// initialisation), ended when it is unloaded. Where the system has no event
+// tracing, or its entry points are missing, nothing is registered and every
+// call below does nothing.
+inline constexpr std::size_t kTraceProviderCount = 4;
+
+// Registers the providers, once; later calls do nothing. When the second
+// provider is enabled right away, writes the thread-name event for the
+// calling thread as "Main thread". [any-thread]
+void StartEventTracing();
+
+// How many providers the system accepted: kTraceProviderCount, or 0 where
+// there is no event tracing. [any-thread]
+std::size_t RegisteredTraceProviders();
+
+// Writes the thread-name event (second provider) for the calling thread with
+// `name` ("NULL" when null). False when the event is not enabled or could not
+// be written. [any-thread]
+bool WriteThreadNameEvent(const char* name);
+
+}  // namespace Tavo::Diagnostics

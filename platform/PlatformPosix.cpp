@@ -3,11 +3,13 @@
 #include "platform/Platform.h"
 
 #include <dlfcn.h>
+#include <malloc.h>
 #include <pthread.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -123,6 +125,60 @@ void ReleaseRegion(void* region, std::size_t bytes) {
         munmap(region, bytes);
     }
 }
+
+std::size_t HeapBlockSize(void* block) {
+    return block != nullptr ? malloc_usable_size(block) : 0;
+}
+
+bool QueryProcessMemory(ProcessMemory& out) {
+    // /proc/self/status lists the figures in kB, one "Name:  value kB" a line.
+    std::FILE* status = std::fopen("/proc/self/status", "r");
+    if (status == nullptr) {
+        return false;
+    }
+    ProcessMemory found;
+    int seen = 0;
+    char line[256];
+    while (std::fgets(line, sizeof line, status) != nullptr) {
+        unsigned long long kb = 0;
+        if (std::sscanf(line, "VmRSS: %llu", &kb) == 1) {
+            found.workingSet = kb * 1024;
+            ++seen;
+        } else if (std::sscanf(line, "VmHWM: %llu", &kb) == 1) {
+            found.peakWorkingSet = kb * 1024;
+            ++seen;
+        } else if (std::sscanf(line, "RssAnon: %llu", &kb) == 1) {
+            found.privateBytes = kb * 1024;
+            ++seen;
+        }
+    }
+    std::fclose(status);
+    if (seen != 3) {
+        return false;
+    }
+    out = found;
+    return true;
+}
+
+// No system event tracing here.
+bool TracingAvailable() {
+    return false;
+}
+
+bool TraceRegister(const TraceGuid&, TraceEnableCallback, void*, std::uint64_t* handle) {
+    if (handle != nullptr) {
+        *handle = 0;
+    }
+    return false;
+}
+
+bool TraceWrite(std::uint64_t, const TraceEvent&, const TraceField*, std::uint32_t) {
+    return false;
+}
+
+void TraceUnregister(std::uint64_t) {}
+
+void UseBinaryStandardStreams() {}
 
 void FailFast() {
     std::_Exit(134);

@@ -28,6 +28,7 @@
 #include "binding/BindingApiExport.h"
 #include "binding/BindingRegistry.h"
 #include "framework/HostAbi.h"
+#include "platform/Platform.h"
 #include "remoting/HttpMethod.h"
 #include "remoting/RemotingRoute.h"
 
@@ -75,7 +76,7 @@ public:
     void Call(HostResponse& response, const HostRequest& request, const RouteMatch& match) const;
 
 private:
-    mutable std::mutex exportMutex_;                              // guards the three tables below
+    mutable Platform::Mutex exportMutex_;                         // guards the three tables below
     mutable std::vector<std::unique_ptr<RemotingRoute>> routes_;  // declaration order
     mutable std::vector<const RemotingRoute*> routeOrder_;
     mutable std::vector<std::unique_ptr<RemotingDispatchContext>> contexts_;

@@ -43,7 +43,7 @@ TEST(PluginLoadDeathTest, RefusesAnotherMajorWithTheFatalReport) {
         PluginLoadRecord record{host.major, host.minor, host.patch, nullptr,
                                 nullptr,    nullptr,    nullptr};
         EXPECT_DEATH(LoadPlugin<ProbeModule>(&record, "vex-heartbeat"),
-                     "Expression: ALE-EECF0606.*Description: vex-heartbeat which supports plugin "
+                     "Expression: ALE-EECF0606\n\nDescription: vex-heartbeat which supports plugin "
                      "API 18.0.0 is not compatible with core's plugin API " +
                          host.ToText());
     }

@@ -6,7 +6,10 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <tuple>
 
 namespace {
@@ -43,9 +46,9 @@ TEST(Platform, UtcFromSecondsBreaksDownKnownInstants) {
         int year, month, day, hour, minute, second;
     };
     const Row rows[] = {
-        {0, 1970, 1, 1, 0, 0, 0},
-        {1709647629, 2024, 3, 5, 14, 7, 9},
-        {951782400, 2000, 2, 29, 0, 0, 0},
+        {0, 1970, 1, 1, 0, 0, 0},          {1709647629, 2024, 3, 5, 14, 7, 9},
+        {951782400, 2000, 2, 29, 0, 0, 0}, {1796462296, 2026, 12, 5, 9, 18, 16},
+        {-86400, 1969, 12, 31, 0, 0, 0},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.seconds);
@@ -56,10 +59,131 @@ TEST(Platform, UtcFromSecondsBreaksDownKnownInstants) {
     }
 }
 
+TEST(Platform, UtcFromSecondsRefusesInstantsOutOfRangeAndKeepsOutput) {
+    for (std::int64_t seconds :
+         {std::numeric_limits<std::int64_t>::max(), std::numeric_limits<std::int64_t>::min()}) {
+        SCOPED_TRACE(seconds);
+        CalendarTime t{1, 2, 3, 4, 5, 6, 7};
+        EXPECT_FALSE(UtcFromSeconds(seconds, t));
+        EXPECT_EQ(std::tie(t.year, t.month, t.day, t.hour, t.minute, t.second, t.millisecond),
+                  std::make_tuple(1, 2, 3, 4, 5, 6, 7));
+    }
+}
+
+TEST(Platform, LocalTimeFieldsAreInRange) {
+    const CalendarTime t = LocalTimeNow();
+    EXPECT_GE(t.year, 2000);
+    EXPECT_TRUE(t.month >= 1 && t.month <= 12);
+    EXPECT_TRUE(t.day >= 1 && t.day <= 31);
+    EXPECT_TRUE(t.hour >= 0 && t.hour <= 23);
+    EXPECT_TRUE(t.minute >= 0 && t.minute <= 59);
+    EXPECT_TRUE(t.second >= 0 && t.second <= 60);
+    EXPECT_TRUE(t.millisecond >= 0 && t.millisecond <= 999);
+}
+
+TEST(Platform, WallClockIsAfter2020) {
+    constexpr std::int64_t k2020 = 1577836800LL * 10'000'000;
+    EXPECT_GT(WallClock100ns(), k2020);
+}
+
+TEST(Platform, CounterHasFrequencyAndAdvances) {
+    EXPECT_GT(HighResolutionFrequency(), 0u);
+    const std::uint64_t first = HighResolutionCounter();
+    std::uint64_t later = first;
+    for (int i = 0; i < 1'000'000 && later == first; ++i) {
+        later = HighResolutionCounter();
+    }
+    EXPECT_GT(later, first);
+}
+
+TEST(Platform, ThreadIdsDifferBetweenThreads) {
+    const std::uint32_t mine = CurrentThreadId();
+    std::uint32_t other = mine;
+    std::thread([&] { other = CurrentThreadId(); }).join();
+    EXPECT_NE(mine, 0u);
+    EXPECT_NE(other, mine);
+}
+
+TEST(Platform, RegionsAreAlignedWritableAndReleased) {
+    for (std::size_t bytes : {kRegionSize, 3 * kRegionSize, 16 * kRegionSize}) {
+        SCOPED_TRACE(bytes);
+        void* region = ReserveRegion(bytes);
+        ASSERT_NE(region, nullptr);
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(region) % kRegionSize, 0u);
+        auto* bytesOf = static_cast<unsigned char*>(region);
+        bytesOf[0] = 1;
+        bytesOf[bytes - 1] = 2;
+        EXPECT_EQ(bytesOf[0] + bytesOf[bytes - 1], 3);
+        ReleaseRegion(region, bytes);
+    }
+    ReleaseRegion(nullptr, kRegionSize);  // ignored
+}
+
+TEST(Platform, HeapBlockSizeCoversTheRequestAndNullIsZero) {
+    EXPECT_EQ(HeapBlockSize(nullptr), 0u);
+    for (std::size_t bytes : {1u, 24u, 1000u, 100000u}) {
+        SCOPED_TRACE(bytes);
+        void* block = std::malloc(bytes);
+        ASSERT_NE(block, nullptr);
+        EXPECT_GE(HeapBlockSize(block), bytes);
+        std::free(block);
+    }
+}
+
+TEST(Platform, ProcessMemoryFiguresAreConsistent) {
+    ProcessMemory memory;
+    ASSERT_TRUE(QueryProcessMemory(memory));
+    EXPECT_GT(memory.workingSet, 0u);
+    EXPECT_GE(memory.peakWorkingSet, memory.workingSet);
+    // privateBytes may be 0 where the system keeps no commit charge (Wine).
+}
+
+TEST(Platform, EventTracingIsFoundExactlyOnWindows) {
+    EXPECT_EQ(TracingAvailable(), kWindows);
+    std::uint64_t handle = 99;
+    const TraceGuid provider{0x01234567, 0x89ab, 0x4def, {1, 2, 3, 4, 5, 6, 7, 8}};
+    const bool registered = TraceRegister(provider, nullptr, nullptr, &handle);
+    EXPECT_EQ(registered, kWindows);
+    EXPECT_EQ(handle != 0, registered);
+    const TraceEvent event{1, 0, 0, 0, 0, 0, 0};
+    const std::uint32_t value = 7;
+    const TraceField field{&value, sizeof value};
+    if (!registered) {
+        EXPECT_FALSE(TraceWrite(handle, event, &field, 1));
+    }
+    EXPECT_FALSE(TraceWrite(0, event, &field, 1));
+    EXPECT_FALSE(TraceWrite(handle, event, nullptr, 1));
+    TraceUnregister(handle);
+    TraceUnregister(handle);  // a second end is ignored
+    TraceUnregister(0);
+}
+
+TEST(Platform, MutexExcludesOtherThreads) {
+    static constinit Mutex mutex;  // constant-initialised on every system
+    int counter = 0;
+    auto work = [&] {
+        for (int i = 0; i < 20000; ++i) {
+            std::lock_guard<Mutex> lock(mutex);
+            ++counter;
+        }
+    };
+    std::thread a(work), b(work);
+    a.join();
+    b.join();
+    EXPECT_EQ(counter, 40000);
+    ASSERT_TRUE(mutex.try_lock());
+    std::thread([&] { EXPECT_FALSE(mutex.try_lock()); }).join();
+    mutex.unlock();
+}
+
 TEST(Platform, ExecutablePathNamesThisTestAndIsCutToCapacity) {
     char path[1024];
     ASSERT_GT(ExecutablePath(path, sizeof path), 0u);
-    EXPECT_NE(std::string(path).find("platform_tests"), std::string::npos);
+    const std::string text(path);
+    const std::string expected = kWindows ? "platform_tests.exe" : "platform_tests";
+    ASSERT_GE(text.size(), expected.size());
+    EXPECT_EQ(text.substr(text.size() - expected.size()), expected);
+    EXPECT_NE(std::strchr(kPathSeparators, text[text.size() - expected.size() - 1]), nullptr);
     char small[8];
     EXPECT_EQ(ExecutablePath(small, sizeof small), 7u);
     EXPECT_EQ(std::strlen(small), 7u);

@@ -1,10 +1,10 @@
 #include "platform/MemoryAccounting.h"
 
-#include <malloc.h>
-
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+
+#include "platform/Platform.h"
 
 namespace Tavo::Memory {
 namespace {
@@ -21,7 +21,7 @@ struct Counters {
 // Constant-initialised, so the hooks work during static initialisation too.
 constinit Counters counters;
 
-std::uint64_t BlockSize(void* block) { return block ? malloc_usable_size(block) : 0; }
+std::uint64_t BlockSize(void* block) { return Platform::HeapBlockSize(block); }
 
 void UpdatePeak() {
     std::uint64_t inUse = counters.bytesAllocated.load(std::memory_order_relaxed) -
