@@ -447,7 +447,6 @@ TEST_F(Reporting, AssertionHandlerCanBeReplacedAndRestored) {
 TEST(CheckCode, NamesThePlaceByFileNameAndLine) {
     constexpr CheckCode code = CheckCodeAt("/src/binding/BindingRegistry.cpp", 389);
     static_assert(code.text[12] == '\0');
-    EXPECT_THAT(code.text, ::testing::MatchesRegex("ALE-[0-9A-F]{8}"));
     // FNV-1a of "BindingRegistry.cpp:389".
     char expected[16];
     std::snprintf(expected, sizeof expected, "ALE-%08X", Tavo::Fnv1a32("BindingRegistry.cpp:389"));
