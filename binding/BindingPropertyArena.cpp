@@ -1,11 +1,14 @@
 #include "binding/BindingPropertyArena.h"
 
+#include <atomic>
 #include <bit>
 #include <cstring>
 #include <limits>
 #include <mutex>
 #include <new>
+#include <set>
 
+#include "binding/detail/KeyedHash.h"
 #include "platform/MemoryAccounting.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -97,45 +100,106 @@ std::size_t StringBlockSize(std::size_t textSize) {
 
 // ---- page source -----------------------------------------------------------
 
+// Lives in page 0 of its region, which is never handed out. Guarded by the
+// source's mutex.
+struct BindingPageSource::PageRegion {
+    PageRegion* prev;
+    PageRegion* next;
+    std::uint32_t freeMask;  // bit i: page i is free (bit 0, the header, never)
+    std::uint32_t freeCount;
+};
+
+namespace {
+constexpr std::uint32_t kAllPagesFree =
+    ((std::uint32_t{1} << BindingPageSource::kPagesPerRegion) - 1) & ~std::uint32_t{1};
+constexpr std::uint32_t kUsablePages = BindingPageSource::kPagesPerRegion - 1;
+}  // namespace
+
 BindingPageSource& BindingPageSource::Instance() {
     return pageSource;
 }
 
+BindingPageSource::PageRegion* BindingPageSource::RegionOf(void* page) noexcept {
+    return reinterpret_cast<PageRegion*>(reinterpret_cast<std::uintptr_t>(page) &
+                                         ~std::uintptr_t{kSlabSize - 1});
+}
+
+void BindingPageSource::Unlink(PageRegion*& list, PageRegion* region) noexcept {
+    if (region->prev != nullptr) {
+        region->prev->next = region->next;
+    } else {
+        list = region->next;
+    }
+    if (region->next != nullptr) {
+        region->next->prev = region->prev;
+    }
+}
+
+void BindingPageSource::Push(PageRegion*& list, PageRegion* region) noexcept {
+    region->prev = nullptr;
+    region->next = list;
+    if (list != nullptr) {
+        list->prev = region;
+    }
+    list = region;
+}
+
+void BindingPageSource::ReturnRegions(void* chain) noexcept {
+    while (chain != nullptr) {
+        void* next = ReadLink(chain);
+        // Freed pages and slabs were poisoned; the shadow outlives the mapping.
+        Unpoison(chain, kSlabSize);
+        Platform::ReleaseRegion(chain, kSlabSize);
+        chain = next;
+    }
+}
+
 void* BindingPageSource::AcquirePage() {
     std::lock_guard lock(mutex_);
-    if (freePages_ != nullptr) {
-        void* page = freePages_;
-        freePages_ = ReadLink(page);
-        --freePageCount_;
-        Unpoison(page, kPageSize);
-        return page;
+    PageRegion* region = partialRegions_;
+    if (region == nullptr && emptyRegions_ != nullptr) {
+        region = emptyRegions_;
+        Unlink(emptyRegions_, region);
+        --emptyRegionCount_;
+        Push(partialRegions_, region);
     }
-    auto* region = static_cast<unsigned char*>(Platform::ReserveRegion(kSlabSize));
     if (region == nullptr) {
-        return nullptr;
+        region = static_cast<PageRegion*>(Platform::ReserveRegion(kSlabSize));
+        if (region == nullptr) {
+            return nullptr;
+        }
+        ++regionsReserved_;
+        region->freeMask = kAllPagesFree;
+        region->freeCount = kUsablePages;
+        Poison(reinterpret_cast<unsigned char*>(region) + kPageSize, kSlabSize - kPageSize);
+        freePageCount_ += kUsablePages;
+        Push(partialRegions_, region);
     }
-    ++regionsReserved_;
-    // Keep pages 1..15; page 0 goes to the caller.
-    for (std::size_t i = kPagesPerRegion - 1; i >= 1; --i) {
-        void* page = region + i * kPageSize;
-        WriteLink(page, freePages_);
-        freePages_ = page;
+    const int index = std::countr_zero(region->freeMask);
+    region->freeMask &= ~(std::uint32_t{1} << index);
+    --freePageCount_;
+    if (--region->freeCount == 0) {
+        Unlink(partialRegions_, region);  // full: on no list until a page comes back
     }
-    freePageCount_ += kPagesPerRegion - 1;
-    return region;
+    void* page = reinterpret_cast<unsigned char*>(region) + index * kPageSize;
+    Unpoison(page, kPageSize);
+    return page;
 }
 
 void* BindingPageSource::AcquireSlab() {
-    std::lock_guard lock(mutex_);
-    if (freeSlabs_ != nullptr) {
-        void* slab = freeSlabs_;
-        freeSlabs_ = ReadLink(slab);
-        --freeSlabCount_;
-        Unpoison(slab, kSlabSize);
-        return slab;
+    {
+        std::lock_guard lock(mutex_);
+        if (freeSlabs_ != nullptr) {
+            void* slab = freeSlabs_;
+            freeSlabs_ = ReadLink(slab);
+            --freeSlabCount_;
+            Unpoison(slab, kSlabSize);
+            return slab;
+        }
     }
     void* region = Platform::ReserveRegion(kSlabSize);
     if (region != nullptr) {
+        std::lock_guard lock(mutex_);
         ++regionsReserved_;
     }
     return region;
@@ -145,20 +209,64 @@ void BindingPageSource::ReleasePages(void* first, void* last, std::size_t count)
     if (first == nullptr) {
         return;
     }
-    std::lock_guard lock(mutex_);
-    WriteLink(last, freePages_);
-    freePages_ = first;
-    freePageCount_ += count;
+    (void)last;
+    (void)count;
+    void* giveBack = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        for (void* page = first; page != nullptr;) {
+            void* next = ReadLink(page);  // the chain's link, in the page's first word
+            PageRegion* region = RegionOf(page);
+            const auto index = static_cast<unsigned>((reinterpret_cast<std::uintptr_t>(page) -
+                                                      reinterpret_cast<std::uintptr_t>(region)) /
+                                                     kPageSize);
+            region->freeMask |= std::uint32_t{1} << index;
+            ++freePageCount_;
+            if (region->freeCount++ == 0) {
+                Push(partialRegions_, region);
+            }
+            if (region->freeCount == kUsablePages) {
+                Unlink(partialRegions_, region);
+                if (emptyRegionCount_ < kCachedPageRegions) {
+                    Push(emptyRegions_, region);
+                    ++emptyRegionCount_;
+                } else {
+                    freePageCount_ -= kUsablePages;
+                    ++regionsReturned_;
+                    WriteLink(region, giveBack);
+                    giveBack = region;
+                }
+            }
+            page = next;
+        }
+    }
+    ReturnRegions(giveBack);
 }
 
 void BindingPageSource::ReleaseSlabs(void* first, void* last, std::size_t count) noexcept {
     if (first == nullptr) {
         return;
     }
-    std::lock_guard lock(mutex_);
-    WriteLink(last, freeSlabs_);
-    freeSlabs_ = first;
-    freeSlabCount_ += count;
+    (void)last;
+    (void)count;
+    void* giveBack = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        for (void* slab = first; slab != nullptr;) {
+            void* next = ReadLink(slab);
+            if (freeSlabCount_ < kCachedSlabs) {
+                WriteLink(slab, freeSlabs_);
+                freeSlabs_ = slab;
+                ++freeSlabCount_;
+            } else {
+                ++regionsReturned_;
+                WriteLink(slab, giveBack);
+                giveBack = slab;
+            }
+            slab = next;
+        }
+    }
+    ReturnRegions(giveBack);
 }
 
 void* BindingPageSource::AcquireLarge(std::size_t bytes, std::size_t* regionBytes) {
@@ -175,18 +283,25 @@ void* BindingPageSource::AcquireLarge(std::size_t bytes, std::size_t* regionByte
             void* region = best->region;
             *regionBytes = best->bytes;
             keptLargeBytes_ -= best->bytes;
+            largeBytesInUse_ += best->bytes;
             *best = KeptRegion{nullptr, 0};
             Unpoison(region, *regionBytes);
             return region;
         }
     }
     *regionBytes = bytes;
-    return Platform::ReserveRegion(bytes);
+    void* region = Platform::ReserveRegion(bytes);
+    if (region != nullptr) {
+        std::lock_guard lock(mutex_);
+        largeBytesInUse_ += bytes;
+    }
+    return region;
 }
 
 void BindingPageSource::ReleaseLarge(void* region, std::size_t bytes) noexcept {
     {
         std::lock_guard lock(mutex_);
+        largeBytesInUse_ -= bytes;
         // The slot to use: a free one, else the one of the smallest region
         // if that is smaller than this one (recent sizes are likelier asked).
         KeptRegion* slot = &kept_[0];
@@ -214,7 +329,14 @@ void BindingPageSource::ReleaseLarge(void* region, std::size_t bytes) noexcept {
 
 BindingPageSource::Stats BindingPageSource::ReadStats() {
     std::lock_guard lock(mutex_);
-    return Stats{regionsReserved_, freePageCount_, freeSlabCount_, keptLargeBytes_};
+    const std::size_t held = regionsReserved_ - regionsReturned_;
+    return Stats{regionsReserved_,
+                 regionsReturned_,
+                 held,
+                 freePageCount_,
+                 freeSlabCount_,
+                 keptLargeBytes_,
+                 held * kSlabSize + keptLargeBytes_ + largeBytesInUse_};
 }
 
 // ---- arena -----------------------------------------------------------------
@@ -287,7 +409,11 @@ void BindingPropertyArena::InitState() noexcept {
     large_ = nullptr;
     pageCount_ = slabCount_ = largeCount_ = 0;
     table_ = nullptr;
+    tableHashes_ = nullptr;
     tableCapacity_ = tableCount_ = 0;
+    overflow_ = nullptr;  // its nodes went with the pages, no destructor needed
+    overflowCount_ = 0;
+    internProbes_ = 0;
 }
 
 void BindingPropertyArena::ReleaseStorage() noexcept {
@@ -515,6 +641,90 @@ const BindingInternedString& BindingInternedString::Empty() {
     return empty;
 }
 
+// ---- intern table -----------------------------------------------------------
+
+namespace {
+
+std::atomic<BindingPropertyArena::BucketHashFunction> bucketHashForTesting{nullptr};
+
+}  // namespace
+
+void BindingPropertyArena::SetBucketHashForTesting(BucketHashFunction function) noexcept {
+    bucketHashForTesting.store(function, std::memory_order_relaxed);
+}
+
+std::uint32_t BindingPropertyArena::BucketHash(std::string_view text) const noexcept {
+    if (BucketHashFunction replaced = bucketHashForTesting.load(std::memory_order_relaxed)) {
+        return replaced(text);
+    }
+    const std::uint64_t hash = detail::KeyedHash(detail::ProcessHashKey(), text);
+    return static_cast<std::uint32_t>(hash ^ (hash >> 32));
+}
+
+// Records that did not fit within kMaxProbe slots of their home. Nodes are
+// blocks of this arena; the tree is never destroyed on its own, it goes with
+// the arena's pages.
+struct BindingPropertyArena::OverflowTree {
+    struct Entry {
+        std::uint32_t keyed;
+        BindingInternedString* record;
+    };
+    struct Key {
+        std::uint32_t keyed;
+        std::string_view text;
+    };
+    // Keyed hash, then size, then bytes: a total order, so even texts of one
+    // identical hash are found in O(log n) comparisons. Counts each one.
+    struct Less {
+        using is_transparent = void;
+        std::uint64_t* probes;
+        static Key Of(const Entry& entry) { return {entry.keyed, entry.record->View()}; }
+        static Key Of(const Key& key) { return key; }
+        template <class A, class B>
+        bool operator()(const A& left, const B& right) const {
+            ++*probes;
+            const Key l = Of(left);
+            const Key r = Of(right);
+            if (l.keyed != r.keyed) {
+                return l.keyed < r.keyed;
+            }
+            if (l.text.size() != r.text.size()) {
+                return l.text.size() < r.text.size();
+            }
+            return std::memcmp(l.text.data(), r.text.data(), l.text.size()) < 0;
+        }
+    };
+    template <class T>
+    struct Allocator {
+        using value_type = T;
+        BindingPropertyArena* arena;
+        explicit Allocator(BindingPropertyArena* owner) : arena(owner) {}
+        template <class U>
+        Allocator(const Allocator<U>& other) : arena(other.arena) {}
+        T* allocate(std::size_t count) {
+            return static_cast<T*>(arena->Allocate(count * sizeof(T)));
+        }
+        void deallocate(T* block, std::size_t count) noexcept {
+            arena->Deallocate(block, count * sizeof(T));
+        }
+        bool operator==(const Allocator& other) const { return arena == other.arena; }
+    };
+    std::set<Entry, Less, Allocator<Entry>> entries;
+
+    explicit OverflowTree(BindingPropertyArena* arena)
+        : entries(Less{&arena->internProbes_}, Allocator<Entry>(arena)) {}
+
+    // 1 when `text` was there, else 0.
+    std::size_t Erase(std::uint32_t keyed, std::string_view text) {
+        auto found = entries.find(Key{keyed, text});
+        if (found == entries.end()) {
+            return 0;
+        }
+        entries.erase(found);
+        return 1;
+    }
+};
+
 void BindingPropertyArena::ReserveStrings(std::size_t count) {
     if (count > (std::size_t{1} << 30)) {
         count = std::size_t{1} << 30;
@@ -529,21 +739,87 @@ void BindingPropertyArena::ReserveStrings(std::size_t count) {
 }
 
 void BindingPropertyArena::Rehash(std::uint32_t capacity) {
-    auto** table = static_cast<BindingInternedString**>(Allocate(capacity * sizeof(void*)));
-    std::memset(static_cast<void*>(table), 0, capacity * sizeof(void*));
-    const std::uint32_t mask = capacity - 1;
-    for (std::uint32_t i = 0; i < tableCapacity_; ++i) {
-        if (BindingInternedString* record = table_[i]) {
-            std::uint32_t slot = record->hash_ & mask;
-            while (table[slot] != nullptr) {
-                slot = (slot + 1) & mask;
+    const std::size_t bytes = capacity * (sizeof(void*) + sizeof(std::uint32_t));
+    auto* table = static_cast<BindingInternedString**>(Allocate(bytes));
+    std::memset(static_cast<void*>(table), 0, bytes);
+    BindingInternedString** oldTable = table_;
+    std::uint32_t* oldHashes = tableHashes_;
+    const std::uint32_t oldCapacity = tableCapacity_;
+    const std::uint32_t oldCount = tableCount_;
+    table_ = table;
+    tableHashes_ = reinterpret_cast<std::uint32_t*>(table + capacity);
+    tableCapacity_ = capacity;
+    tableCount_ = 0;
+    // Records already in the overflow tree stay there; it is searched after
+    // the table in any case.
+    std::uint32_t moved = 0;
+    try {
+        for (; moved < oldCapacity; ++moved) {
+            if (BindingInternedString* record = oldTable[moved]) {
+                if (!PlaceInTable(record, oldHashes[moved])) {
+                    AddToOverflow(record, oldHashes[moved]);
+                }
             }
-            table[slot] = record;
+        }
+    } catch (...) {
+        // Out of memory for a tree node: take back what went to the tree and
+        // keep the old table, so every record stays findable exactly once.
+        for (std::uint32_t i = 0; i < moved; ++i) {
+            if (BindingInternedString* record = oldTable[i];
+                record != nullptr && FindInTable(record->View(), oldHashes[i]) != record) {
+                overflowCount_ -= overflow_->Erase(oldHashes[i], record->View());
+            }
+        }
+        Deallocate(table, bytes);
+        table_ = oldTable;
+        tableHashes_ = oldHashes;
+        tableCapacity_ = oldCapacity;
+        tableCount_ = oldCount;
+        throw;
+    }
+    Deallocate(oldTable, oldCapacity * (sizeof(void*) + sizeof(std::uint32_t)));
+}
+
+BindingInternedString* BindingPropertyArena::FindInTable(std::string_view text,
+                                                         std::uint32_t keyed) noexcept {
+    const std::uint32_t mask = tableCapacity_ - 1;
+    std::uint32_t slot = keyed & mask;
+    for (std::uint32_t probe = 0; probe < kMaxProbe; ++probe, slot = (slot + 1) & mask) {
+        BindingInternedString* record = table_[slot];
+        ++internProbes_;
+        if (record == nullptr) {
+            return nullptr;
+        }
+        if (tableHashes_[slot] == keyed && record->size_ == text.size() &&
+            std::memcmp(record->data_, text.data(), text.size()) == 0) {
+            return record;
         }
     }
-    Deallocate(table_, tableCapacity_ * sizeof(void*));
-    table_ = table;
-    tableCapacity_ = capacity;
+    return nullptr;
+}
+
+bool BindingPropertyArena::PlaceInTable(BindingInternedString* record,
+                                        std::uint32_t keyed) noexcept {
+    const std::uint32_t mask = tableCapacity_ - 1;
+    std::uint32_t slot = keyed & mask;
+    for (std::uint32_t probe = 0; probe < kMaxProbe; ++probe, slot = (slot + 1) & mask) {
+        ++internProbes_;
+        if (table_[slot] == nullptr) {
+            table_[slot] = record;
+            tableHashes_[slot] = keyed;
+            ++tableCount_;
+            return true;
+        }
+    }
+    return false;
+}
+
+void BindingPropertyArena::AddToOverflow(BindingInternedString* record, std::uint32_t keyed) {
+    if (overflow_ == nullptr) {
+        overflow_ = ::new (Allocate(sizeof(OverflowTree))) OverflowTree(this);
+    }
+    overflow_->entries.insert(OverflowTree::Entry{keyed, record});
+    ++overflowCount_;
 }
 
 const BindingInternedString* BindingPropertyArena::Intern(std::string_view text,
@@ -551,21 +827,23 @@ const BindingInternedString* BindingPropertyArena::Intern(std::string_view text,
     if (text.empty()) {
         return &BindingInternedString::Empty();
     }
+    const std::uint32_t keyed = BucketHash(text);
     if (table_ != nullptr) {
-        const std::uint32_t mask = tableCapacity_ - 1;
-        for (std::uint32_t slot = hash & mask; BindingInternedString* record = table_[slot];
-             slot = (slot + 1) & mask) {
-            if (record->hash_ == hash && record->size_ == text.size() &&
-                std::memcmp(record->data_, text.data(), text.size()) == 0) {
-                ++record->refCount_;
-                return record;
-            }
+        BindingInternedString* record = FindInTable(text, keyed);
+        if (record == nullptr && overflow_ != nullptr) {
+            auto found = overflow_->entries.find(OverflowTree::Key{keyed, text});
+            record = found == overflow_->entries.end() ? nullptr : found->record;
+        }
+        if (record != nullptr) {
+            ++record->refCount_;
+            return record;
         }
     }
     if (text.size() > std::numeric_limits<std::size_t>::max() - 2 * sizeof(BindingInternedString)) {
         throw std::bad_alloc();
     }
-    if ((std::size_t{tableCount_} + 1) * 2 > tableCapacity_) {
+    if ((std::size_t{tableCount_} + overflowCount_ + 1) * 2 > tableCapacity_) {
+        // Before the record is made: a failed growth leaves the table as it was.
         Rehash(tableCapacity_ == 0 ? 8 : tableCapacity_ * 2);
     }
     // Record and text in one block: the text follows the record.
@@ -578,13 +856,14 @@ const BindingInternedString* BindingPropertyArena::Intern(std::string_view text,
     record->size_ = text.size();
     record->hash_ = hash;
     record->refCount_ = 1;
-    const std::uint32_t mask = tableCapacity_ - 1;
-    std::uint32_t slot = hash & mask;
-    while (table_[slot] != nullptr) {
-        slot = (slot + 1) & mask;
+    if (!PlaceInTable(record, keyed)) {
+        try {
+            AddToOverflow(record, keyed);
+        } catch (...) {
+            Deallocate(memory, StringBlockSize(text.size()));
+            throw;
+        }
     }
-    table_[slot] = record;
-    ++tableCount_;
     return record;
 }
 
@@ -602,20 +881,31 @@ void BindingPropertyArena::Release(const BindingInternedString* record) noexcept
     if (--owned->refCount_ != 0) {
         return;
     }
-    // Erase with backward shift, so probe chains stay unbroken without tombstones.
+    const std::uint32_t keyed = BucketHash(owned->View());
     const std::uint32_t mask = tableCapacity_ - 1;
-    std::uint32_t hole = owned->hash_ & mask;
-    while (table_[hole] != owned) {
-        hole = (hole + 1) & mask;
+    std::uint32_t hole = keyed & mask;
+    std::uint32_t probe = 0;
+    for (; probe < kMaxProbe && table_[hole] != owned; ++probe, hole = (hole + 1) & mask) {
+        ++internProbes_;
     }
+    if (probe == kMaxProbe) {
+        overflowCount_ -= overflow_->Erase(keyed, owned->View());
+        Deallocate(owned, StringBlockSize(owned->size_));
+        return;
+    }
+    // Erase with backward shift, so probe chains stay unbroken without
+    // tombstones. Entries only move towards their home, so none ends up more
+    // than kMaxProbe slots from it.
     for (std::uint32_t next = (hole + 1) & mask; table_[next] != nullptr;
          next = (next + 1) & mask) {
-        std::uint32_t home = table_[next]->hash_ & mask;
+        ++internProbes_;
+        std::uint32_t home = tableHashes_[next] & mask;
         // The entry may fill the hole unless its home lies cyclically in (hole, next].
         bool staysPut =
             hole <= next ? (hole < home && home <= next) : (hole < home || home <= next);
         if (!staysPut) {
             table_[hole] = table_[next];
+            tableHashes_[hole] = tableHashes_[next];
             hole = next;
         }
     }
@@ -625,7 +915,8 @@ void BindingPropertyArena::Release(const BindingInternedString* record) noexcept
 }
 
 BindingPropertyArena::Stats BindingPropertyArena::ReadStats() const {
-    return Stats{pageCount_, slabCount_, largeCount_, tableCount_, tableCapacity_};
+    return Stats{pageCount_,     slabCount_,     largeCount_,  tableCount_ + overflowCount_,
+                 tableCapacity_, overflowCount_, internProbes_};
 }
 
 }  // namespace Tavo
