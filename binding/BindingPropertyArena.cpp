@@ -107,6 +107,7 @@ struct BindingPageSource::PageRegion {
     PageRegion* next;
     std::uint32_t freeMask;  // bit i: page i is free (bit 0, the header, never)
     std::uint32_t freeCount;
+    std::int64_t emptiedAt;  // monotonic time it fell wholly free
 };
 
 namespace {
@@ -205,12 +206,19 @@ void* BindingPageSource::AcquireSlab() {
     return region;
 }
 
+// Why the delay: a region that falls wholly free is kept a moment before it
+// goes back to the system (beyond the cache). A program that parses and drops
+// documents of one size over and over, or drops a tree and its copy one after
+// the other, reuses the same regions instead of unmapping them and faulting
+// them in again (which doubled the parse time of a 5 MB document). A one-off
+// large tree's regions go back at the first release after the delay.
 void BindingPageSource::ReleasePages(void* first, void* last, std::size_t count) noexcept {
     if (first == nullptr) {
         return;
     }
     (void)last;
     (void)count;
+    const std::int64_t now = Platform::MonotonicNanoseconds();
     void* giveBack = nullptr;
     {
         std::lock_guard lock(mutex_);
@@ -227,17 +235,27 @@ void BindingPageSource::ReleasePages(void* first, void* last, std::size_t count)
             }
             if (region->freeCount == kUsablePages) {
                 Unlink(partialRegions_, region);
-                if (emptyRegionCount_ < kCachedPageRegions) {
-                    Push(emptyRegions_, region);
-                    ++emptyRegionCount_;
-                } else {
-                    freePageCount_ -= kUsablePages;
-                    ++regionsReturned_;
-                    WriteLink(region, giveBack);
-                    giveBack = region;
-                }
+                region->emptiedAt = now;
+                Push(emptyRegions_, region);
+                ++emptyRegionCount_;
             }
             page = next;
+        }
+        // Newest first: keep the cache and what has been free for less than the delay.
+        std::size_t kept = 0;
+        for (PageRegion* region = emptyRegions_; region != nullptr;) {
+            PageRegion* next = region->next;
+            if (kept < kCachedPageRegions || now - region->emptiedAt < returnDelay_) {
+                ++kept;
+            } else {
+                Unlink(emptyRegions_, region);
+                --emptyRegionCount_;
+                freePageCount_ -= kUsablePages;
+                ++regionsReturned_;
+                WriteLink(region, giveBack);
+                giveBack = region;
+            }
+            region = next;
         }
     }
     ReturnRegions(giveBack);
@@ -249,16 +267,46 @@ void BindingPageSource::ReleaseSlabs(void* first, void* last, std::size_t count)
     }
     (void)last;
     (void)count;
+    // A free slab holds the list link in its first word and the time it was
+    // released in the 8 bytes after it.
+    auto timeOf = [](void* slab) {
+        std::int64_t time;
+        void* at = static_cast<unsigned char*>(slab) + sizeof(void*);
+        Unpoison(at, sizeof time);
+        std::memcpy(&time, at, sizeof time);
+        Poison(at, sizeof time);
+        return time;
+    };
+    const std::int64_t now = Platform::MonotonicNanoseconds();
     void* giveBack = nullptr;
     {
         std::lock_guard lock(mutex_);
         for (void* slab = first; slab != nullptr;) {
             void* next = ReadLink(slab);
-            if (freeSlabCount_ < kCachedSlabs) {
-                WriteLink(slab, freeSlabs_);
-                freeSlabs_ = slab;
-                ++freeSlabCount_;
+            void* at = static_cast<unsigned char*>(slab) + sizeof(void*);
+            Unpoison(at, sizeof now);
+            std::memcpy(at, &now, sizeof now);
+            Poison(at, sizeof now);
+            WriteLink(slab, freeSlabs_);
+            freeSlabs_ = slab;
+            ++freeSlabCount_;
+            slab = next;
+        }
+        // Newest first: keep the cache and what has been free for less than the delay.
+        std::size_t kept = 0;
+        void* previous = nullptr;
+        for (void* slab = freeSlabs_; slab != nullptr;) {
+            void* next = ReadLink(slab);
+            if (kept < kCachedSlabs || now - timeOf(slab) < returnDelay_) {
+                ++kept;
+                previous = slab;
             } else {
+                if (previous != nullptr) {
+                    WriteLink(previous, next);
+                } else {
+                    freeSlabs_ = next;
+                }
+                --freeSlabCount_;
                 ++regionsReturned_;
                 WriteLink(slab, giveBack);
                 giveBack = slab;
@@ -267,6 +315,11 @@ void BindingPageSource::ReleaseSlabs(void* first, void* last, std::size_t count)
         }
     }
     ReturnRegions(giveBack);
+}
+
+void BindingPageSource::SetReturnDelay(std::int64_t nanoseconds) noexcept {
+    std::lock_guard lock(mutex_);
+    returnDelay_ = nanoseconds;
 }
 
 void* BindingPageSource::AcquireLarge(std::size_t bytes, std::size_t* regionBytes) {
@@ -284,7 +337,7 @@ void* BindingPageSource::AcquireLarge(std::size_t bytes, std::size_t* regionByte
             *regionBytes = best->bytes;
             keptLargeBytes_ -= best->bytes;
             largeBytesInUse_ += best->bytes;
-            *best = KeptRegion{nullptr, 0};
+            *best = KeptRegion{};
             Unpoison(region, *regionBytes);
             return region;
         }
@@ -299,6 +352,9 @@ void* BindingPageSource::AcquireLarge(std::size_t bytes, std::size_t* regionByte
 }
 
 void BindingPageSource::ReleaseLarge(void* region, std::size_t bytes) noexcept {
+    const std::int64_t now = Platform::MonotonicNanoseconds();
+    KeptRegion giveBack[kMaxKeptLarge + 1] = {};
+    std::size_t giveBackCount = 0;
     {
         std::lock_guard lock(mutex_);
         largeBytesInUse_ -= bytes;
@@ -312,18 +368,32 @@ void BindingPageSource::ReleaseLarge(void* region, std::size_t bytes) noexcept {
         }
         if (slot->bytes < bytes && bytes <= kMaxKeptLargeBytes - (keptLargeBytes_ - slot->bytes)) {
             KeptRegion evicted = *slot;
-            *slot = KeptRegion{region, bytes};
+            *slot = KeptRegion{region, bytes, now};
             keptLargeBytes_ += bytes - evicted.bytes;
             Poison(region, bytes);
             region = evicted.region;
             bytes = evicted.bytes;
         }
+        if (region != nullptr && bytes != 0) {
+            giveBack[giveBackCount++] = KeptRegion{region, bytes, now};
+        }
+        // Beyond kCachedLargeBytes, regions kept for the delay go back.
+        for (KeptRegion& kept : kept_) {
+            if (keptLargeBytes_ <= kCachedLargeBytes) {
+                break;
+            }
+            if (kept.bytes != 0 && now - kept.keptAt >= returnDelay_) {
+                keptLargeBytes_ -= kept.bytes;
+                giveBack[giveBackCount++] = kept;
+                kept = KeptRegion{};
+            }
+        }
     }
-    if (region != nullptr && bytes != 0) {
+    for (std::size_t i = 0; i < giveBackCount; ++i) {
         // A kept region was poisoned; the shadow outlives the mapping, and
         // the system may map the same addresses again for a fresh region.
-        Unpoison(region, bytes);
-        Platform::ReleaseRegion(region, bytes);
+        Unpoison(giveBack[i].region, giveBack[i].bytes);
+        Platform::ReleaseRegion(giveBack[i].region, giveBack[i].bytes);
     }
 }
 

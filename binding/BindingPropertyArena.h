@@ -33,11 +33,13 @@ namespace Tavo {
 // Process-wide source of 4096-byte pages and 64 KiB slabs for all arenas. It
 // reserves 64 KiB regions from the operating system. A page region keeps its
 // bookkeeping in its first page and hands out the other 15; a slab is a
-// region of its own. What comes back is reused by any arena; regions that are
-// wholly free again go back to the system beyond a small cache of each kind
-// (kCachedPageRegions, kCachedSlabs), so a dropped tree does not keep its
-// address space for the rest of the process. Regions of large blocks are
-// kept too, up to kMaxKeptLarge of them and kMaxKeptLargeBytes in all.
+// region of its own. What comes back is reused by any arena. Regions that
+// have been wholly free for kReturnDelay go back to the system at the next
+// release of their kind, beyond a small cache of each kind
+// (kCachedPageRegions, kCachedSlabs): a dropped tree does not keep its
+// address space for the rest of the process, and trees built and dropped in
+// quick succession reuse the same regions. Regions of large blocks are kept
+// too (see ReleaseLarge).
 // [any-thread]
 class BindingPageSource {
 public:
@@ -47,6 +49,11 @@ public:
     // Wholly free regions kept for the next trees: 1 MiB of each kind.
     static constexpr std::size_t kCachedPageRegions = 16;
     static constexpr std::size_t kCachedSlabs = 16;
+    static constexpr std::int64_t kReturnDelay = 1'000'000'000;  // nanoseconds
+
+    // Replaces kReturnDelay (0: wholly free regions beyond the cache go back
+    // at once). For tests and tools.
+    void SetReturnDelay(std::int64_t nanoseconds) noexcept;
 
     static BindingPageSource& Instance();
 
@@ -62,10 +69,13 @@ public:
     // Why keep large regions: a tree read from a document is dropped soon
     // after, and the next one needs blocks of much the same sizes. A fresh
     // region costs a page fault per page on first touch and a TLB flush when
-    // it goes back; a kept one costs neither. The cap is small because a
-    // 32-bit host has little address space to spare.
-    static constexpr std::size_t kMaxKeptLarge = 16;
-    static constexpr std::size_t kMaxKeptLargeBytes = std::size_t{4} << 20;
+    // it goes back; a kept one costs neither. Beyond kCachedLargeBytes they
+    // are kept only for kReturnDelay, since a 32-bit host has little address
+    // space to spare.
+    static constexpr std::size_t kMaxKeptLarge = 32;
+    static constexpr std::size_t kMaxKeptLargeBytes = std::size_t{16} << 20;
+    // What stays kept once the delay has passed.
+    static constexpr std::size_t kCachedLargeBytes = std::size_t{4} << 20;
     // A region of at least `bytes` (a multiple of kSlabSize) for one large
     // block: the smallest kept region of at most twice that size, else a new
     // one from the system. `*regionBytes` receives its real size. Null when
@@ -74,7 +84,8 @@ public:
     // Takes back a region from AcquireLarge (with its real size): kept in a
     // free slot, or in place of the smallest kept region when that is smaller
     // (which then goes), within kMaxKeptLargeBytes; else returned to the
-    // system.
+    // system. Kept regions beyond kCachedLargeBytes that have waited for the
+    // delay go back too.
     void ReleaseLarge(void* region, std::size_t bytes) noexcept;
 
     struct Stats {
@@ -104,8 +115,9 @@ private:
     static void ReturnRegions(void* chain) noexcept;
 
     Platform::Mutex mutex_;
+    std::int64_t returnDelay_ = kReturnDelay;
     PageRegion* partialRegions_ = nullptr;  // some pages free, some in use
-    PageRegion* emptyRegions_ = nullptr;    // every page free; at most kCachedPageRegions
+    PageRegion* emptyRegions_ = nullptr;    // every page free; newest first
     std::size_t emptyRegionCount_ = 0;
     void* freeSlabs_ = nullptr;
     std::size_t freePageCount_ = 0;
@@ -114,8 +126,9 @@ private:
     std::size_t regionsReturned_ = 0;
     std::size_t largeBytesInUse_ = 0;
     struct KeptRegion {
-        void* region;
-        std::size_t bytes;  // 0 for an unused slot
+        void* region = nullptr;
+        std::size_t bytes = 0;  // 0 for an unused slot
+        std::int64_t keptAt = 0;
     };
     KeptRegion kept_[kMaxKeptLarge] = {};
     std::size_t keptLargeBytes_ = 0;
