@@ -220,8 +220,11 @@ void BindingPageSource::ReleasePages(void* first, void* last, std::size_t count)
     (void)count;
     const std::int64_t now = Platform::MonotonicNanoseconds();
     void* giveBack = nullptr;
+    KeptRegion staleLarge[kMaxKeptLarge] = {};
+    std::size_t staleLargeCount = 0;
     {
         std::lock_guard lock(mutex_);
+        staleLargeCount = TakeStaleLarge(now, staleLarge);
         for (void* page = first; page != nullptr;) {
             void* next = ReadLink(page);  // the chain's link, in the page's first word
             PageRegion* region = RegionOf(page);
@@ -259,6 +262,7 @@ void BindingPageSource::ReleasePages(void* first, void* last, std::size_t count)
         }
     }
     ReturnRegions(giveBack);
+    ReturnLarge(staleLarge, staleLargeCount);
 }
 
 void BindingPageSource::ReleaseSlabs(void* first, void* last, std::size_t count) noexcept {
@@ -377,23 +381,32 @@ void BindingPageSource::ReleaseLarge(void* region, std::size_t bytes) noexcept {
         if (region != nullptr && bytes != 0) {
             giveBack[giveBackCount++] = KeptRegion{region, bytes, now};
         }
-        // Beyond kCachedLargeBytes, regions kept for the delay go back.
-        for (KeptRegion& kept : kept_) {
-            if (keptLargeBytes_ <= kCachedLargeBytes) {
-                break;
-            }
-            if (kept.bytes != 0 && now - kept.keptAt >= returnDelay_) {
-                keptLargeBytes_ -= kept.bytes;
-                giveBack[giveBackCount++] = kept;
-                kept = KeptRegion{};
-            }
+        giveBackCount += TakeStaleLarge(now, giveBack + giveBackCount);
+    }
+    ReturnLarge(giveBack, giveBackCount);
+}
+
+std::size_t BindingPageSource::TakeStaleLarge(std::int64_t now, KeptRegion* out) noexcept {
+    std::size_t count = 0;
+    for (KeptRegion& kept : kept_) {
+        if (keptLargeBytes_ <= kCachedLargeBytes) {
+            break;
+        }
+        if (kept.bytes != 0 && now - kept.keptAt >= returnDelay_) {
+            keptLargeBytes_ -= kept.bytes;
+            out[count++] = kept;
+            kept = KeptRegion{};
         }
     }
-    for (std::size_t i = 0; i < giveBackCount; ++i) {
+    return count;
+}
+
+void BindingPageSource::ReturnLarge(const KeptRegion* regions, std::size_t count) noexcept {
+    for (std::size_t i = 0; i < count; ++i) {
         // A kept region was poisoned; the shadow outlives the mapping, and
         // the system may map the same addresses again for a fresh region.
-        Unpoison(giveBack[i].region, giveBack[i].bytes);
-        Platform::ReleaseRegion(giveBack[i].region, giveBack[i].bytes);
+        Unpoison(regions[i].region, regions[i].bytes);
+        Platform::ReleaseRegion(regions[i].region, regions[i].bytes);
     }
 }
 

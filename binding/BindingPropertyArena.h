@@ -113,6 +113,17 @@ private:
     // Gives back `chain` (regions linked through their first word) after the
     // lock is released.
     static void ReturnRegions(void* chain) noexcept;
+    struct KeptRegion {
+        void* region = nullptr;
+        std::size_t bytes = 0;  // 0 for an unused slot
+        std::int64_t keptAt = 0;
+    };
+    // Under the lock: takes kept large regions that have waited for the
+    // delay out of their slots, while more than kCachedLargeBytes are kept.
+    // Returns how many it wrote to `out` (room for kMaxKeptLarge).
+    std::size_t TakeStaleLarge(std::int64_t now, KeptRegion* out) noexcept;
+    // After the lock: gives `count` regions back to the system.
+    static void ReturnLarge(const KeptRegion* regions, std::size_t count) noexcept;
 
     Platform::Mutex mutex_;
     std::int64_t returnDelay_ = kReturnDelay;
@@ -125,11 +136,6 @@ private:
     std::size_t regionsReserved_ = 0;
     std::size_t regionsReturned_ = 0;
     std::size_t largeBytesInUse_ = 0;
-    struct KeptRegion {
-        void* region = nullptr;
-        std::size_t bytes = 0;  // 0 for an unused slot
-        std::int64_t keptAt = 0;
-    };
     KeptRegion kept_[kMaxKeptLarge] = {};
     std::size_t keptLargeBytes_ = 0;
 };
