@@ -110,6 +110,13 @@ struct BindingPageSource::PageRegion {
     std::int64_t emptiedAt;  // monotonic time it fell wholly free
 };
 
+// At the start of a slab while it is free. Guarded by the source's mutex.
+struct BindingPageSource::FreeSlab {
+    FreeSlab* prev;
+    FreeSlab* next;
+    std::int64_t freedAt;  // monotonic time it came back
+};
+
 namespace {
 constexpr std::uint32_t kAllPagesFree =
     ((std::uint32_t{1} << BindingPageSource::kPagesPerRegion) - 1) & ~std::uint32_t{1};
@@ -160,6 +167,9 @@ void* BindingPageSource::AcquirePage() {
     PageRegion* region = partialRegions_;
     if (region == nullptr && emptyRegions_ != nullptr) {
         region = emptyRegions_;
+        if (emptyTail_ == region) {
+            emptyTail_ = nullptr;
+        }
         Unlink(emptyRegions_, region);
         --emptyRegionCount_;
         Push(partialRegions_, region);
@@ -191,8 +201,13 @@ void* BindingPageSource::AcquireSlab() {
     {
         std::lock_guard lock(mutex_);
         if (freeSlabs_ != nullptr) {
-            void* slab = freeSlabs_;
-            freeSlabs_ = ReadLink(slab);
+            FreeSlab* slab = freeSlabs_;
+            freeSlabs_ = slab->next;
+            if (freeSlabs_ != nullptr) {
+                freeSlabs_->prev = nullptr;
+            } else {
+                slabTail_ = nullptr;
+            }
             --freeSlabCount_;
             Unpoison(slab, kSlabSize);
             return slab;
@@ -240,25 +255,26 @@ void BindingPageSource::ReleasePages(void* first, void* last, std::size_t count)
                 Unlink(partialRegions_, region);
                 region->emptiedAt = now;
                 Push(emptyRegions_, region);
+                if (emptyTail_ == nullptr) {
+                    emptyTail_ = region;
+                }
                 ++emptyRegionCount_;
             }
             page = next;
         }
-        // Newest first: keep the cache and what has been free for less than the delay.
-        std::size_t kept = 0;
-        for (PageRegion* region = emptyRegions_; region != nullptr;) {
-            PageRegion* next = region->next;
-            if (kept < kCachedPageRegions || now - region->emptiedAt < returnDelay_) {
-                ++kept;
-            } else {
-                Unlink(emptyRegions_, region);
-                --emptyRegionCount_;
-                freePageCount_ -= kUsablePages;
-                ++regionsReturned_;
-                WriteLink(region, giveBack);
-                giveBack = region;
-            }
-            region = next;
+        // Oldest first, while more than the cache is kept: what has been free
+        // for the delay goes. (Newest first in the list, so the walk stops at
+        // the first region still within the delay.)
+        while (emptyRegionCount_ > kCachedPageRegions && emptyTail_ != nullptr &&
+               now - emptyTail_->emptiedAt >= returnDelay_) {
+            PageRegion* region = emptyTail_;
+            emptyTail_ = region->prev;
+            Unlink(emptyRegions_, region);
+            --emptyRegionCount_;
+            freePageCount_ -= kUsablePages;
+            ++regionsReturned_;
+            WriteLink(region, giveBack);
+            giveBack = region;
         }
     }
     ReturnRegions(giveBack);
@@ -271,51 +287,39 @@ void BindingPageSource::ReleaseSlabs(void* first, void* last, std::size_t count)
     }
     (void)last;
     (void)count;
-    // A free slab holds the list link in its first word and the time it was
-    // released in the 8 bytes after it.
-    auto timeOf = [](void* slab) {
-        std::int64_t time;
-        void* at = static_cast<unsigned char*>(slab) + sizeof(void*);
-        Unpoison(at, sizeof time);
-        std::memcpy(&time, at, sizeof time);
-        Poison(at, sizeof time);
-        return time;
-    };
     const std::int64_t now = Platform::MonotonicNanoseconds();
     void* giveBack = nullptr;
     {
         std::lock_guard lock(mutex_);
         for (void* slab = first; slab != nullptr;) {
-            void* next = ReadLink(slab);
-            void* at = static_cast<unsigned char*>(slab) + sizeof(void*);
-            Unpoison(at, sizeof now);
-            std::memcpy(at, &now, sizeof now);
-            Poison(at, sizeof now);
-            WriteLink(slab, freeSlabs_);
-            freeSlabs_ = slab;
+            void* next = ReadLink(slab);  // the chain's link, in the slab's first word
+            // The bookkeeping stays addressable while the slab is free; the
+            // rest of it stays poisoned.
+            Unpoison(slab, sizeof(FreeSlab));
+            auto* node = ::new (slab) FreeSlab{nullptr, freeSlabs_, now};
+            if (freeSlabs_ != nullptr) {
+                freeSlabs_->prev = node;
+            } else {
+                slabTail_ = node;
+            }
+            freeSlabs_ = node;
             ++freeSlabCount_;
             slab = next;
         }
-        // Newest first: keep the cache and what has been free for less than the delay.
-        std::size_t kept = 0;
-        void* previous = nullptr;
-        for (void* slab = freeSlabs_; slab != nullptr;) {
-            void* next = ReadLink(slab);
-            if (kept < kCachedSlabs || now - timeOf(slab) < returnDelay_) {
-                ++kept;
-                previous = slab;
+        // As for page regions: the oldest beyond the cache, once free for the delay.
+        while (freeSlabCount_ > kCachedSlabs && slabTail_ != nullptr &&
+               now - slabTail_->freedAt >= returnDelay_) {
+            FreeSlab* node = slabTail_;
+            slabTail_ = node->prev;
+            if (slabTail_ != nullptr) {
+                slabTail_->next = nullptr;
             } else {
-                if (previous != nullptr) {
-                    WriteLink(previous, next);
-                } else {
-                    freeSlabs_ = next;
-                }
-                --freeSlabCount_;
-                ++regionsReturned_;
-                WriteLink(slab, giveBack);
-                giveBack = slab;
+                freeSlabs_ = nullptr;
             }
-            slab = next;
+            --freeSlabCount_;
+            ++regionsReturned_;
+            WriteLink(node, giveBack);
+            giveBack = node;
         }
     }
     ReturnRegions(giveBack);

@@ -129,8 +129,11 @@ private:
     std::int64_t returnDelay_ = kReturnDelay;
     PageRegion* partialRegions_ = nullptr;  // some pages free, some in use
     PageRegion* emptyRegions_ = nullptr;    // every page free; newest first
+    PageRegion* emptyTail_ = nullptr;       // the oldest of them
     std::size_t emptyRegionCount_ = 0;
-    void* freeSlabs_ = nullptr;
+    struct FreeSlab;                 // the bookkeeping at the start of a free slab
+    FreeSlab* freeSlabs_ = nullptr;  // newest first
+    FreeSlab* slabTail_ = nullptr;   // the oldest
     std::size_t freePageCount_ = 0;
     std::size_t freeSlabCount_ = 0;
     std::size_t regionsReserved_ = 0;
