@@ -164,6 +164,14 @@ void BindingPageSource::ReturnRegions(void* chain) noexcept {
 
 void* BindingPageSource::AcquirePage() {
     std::lock_guard lock(mutex_);
+    if (pendingPages_ != nullptr) {
+        // Still counted in use by its region: nothing to update there.
+        void* page = pendingPages_;
+        pendingPages_ = ReadLink(page);
+        --freePageCount_;
+        Unpoison(page, kPageSize);
+        return page;
+    }
     PageRegion* region = partialRegions_;
     if (region == nullptr && emptyRegions_ != nullptr) {
         region = emptyRegions_;
@@ -227,12 +235,17 @@ void* BindingPageSource::AcquireSlab() {
 // the other, reuses the same regions instead of unmapping them and faulting
 // them in again (which doubled the parse time of a 5 MB document). A one-off
 // large tree's regions go back at the first release after the delay.
+// Why pages wait in a chain: giving pages back to their regions costs a visit
+// to each page and its region. Released pages first join the chain of pending
+// pages as they come (one splice), and AcquirePage serves from it first; only
+// once the chain has waited for the delay without running empty are its pages
+// put back into their regions, and regions that fall wholly free beyond the
+// cache go back to the system. A program that keeps needing as many pages as
+// it drops keeps draining the chain and never pays for either.
 void BindingPageSource::ReleasePages(void* first, void* last, std::size_t count) noexcept {
     if (first == nullptr) {
         return;
     }
-    (void)last;
-    (void)count;
     const std::int64_t now = Platform::MonotonicNanoseconds();
     void* giveBack = nullptr;
     KeptRegion staleLarge[kMaxKeptLarge] = {};
@@ -240,27 +253,14 @@ void BindingPageSource::ReleasePages(void* first, void* last, std::size_t count)
     {
         std::lock_guard lock(mutex_);
         staleLargeCount = TakeStaleLarge(now, staleLarge);
-        for (void* page = first; page != nullptr;) {
-            void* next = ReadLink(page);  // the chain's link, in the page's first word
-            PageRegion* region = RegionOf(page);
-            const auto index = static_cast<unsigned>((reinterpret_cast<std::uintptr_t>(page) -
-                                                      reinterpret_cast<std::uintptr_t>(region)) /
-                                                     kPageSize);
-            region->freeMask |= std::uint32_t{1} << index;
-            ++freePageCount_;
-            if (region->freeCount++ == 0) {
-                Push(partialRegions_, region);
-            }
-            if (region->freeCount == kUsablePages) {
-                Unlink(partialRegions_, region);
-                region->emptiedAt = now;
-                Push(emptyRegions_, region);
-                if (emptyTail_ == nullptr) {
-                    emptyTail_ = region;
-                }
-                ++emptyRegionCount_;
-            }
-            page = next;
+        if (pendingPages_ == nullptr) {
+            pendingSince_ = now;
+        }
+        WriteLink(last, pendingPages_);
+        pendingPages_ = first;
+        freePageCount_ += count;
+        if (now - pendingSince_ >= returnDelay_) {
+            SettlePendingPages(now);
         }
         // Oldest first, while more than the cache is kept: what has been free
         // for the delay goes. (Newest first in the list, so the walk stops at
@@ -279,6 +279,32 @@ void BindingPageSource::ReleasePages(void* first, void* last, std::size_t count)
     }
     ReturnRegions(giveBack);
     ReturnLarge(staleLarge, staleLargeCount);
+}
+
+void BindingPageSource::SettlePendingPages(std::int64_t now) noexcept {
+    for (void* page = pendingPages_; page != nullptr;) {
+        void* next = ReadLink(page);  // the chain's link, in the page's first word
+        PageRegion* region = RegionOf(page);
+        const auto index = static_cast<unsigned>(
+            (reinterpret_cast<std::uintptr_t>(page) - reinterpret_cast<std::uintptr_t>(region)) /
+            kPageSize);
+        region->freeMask |= std::uint32_t{1} << index;
+        if (region->freeCount++ == 0) {
+            Push(partialRegions_, region);
+        }
+        if (region->freeCount == kUsablePages) {
+            // Its pages have waited out the delay in the chain: free to go.
+            Unlink(partialRegions_, region);
+            region->emptiedAt = now - returnDelay_;
+            Push(emptyRegions_, region);
+            if (emptyTail_ == nullptr) {
+                emptyTail_ = region;
+            }
+            ++emptyRegionCount_;
+        }
+        page = next;
+    }
+    pendingPages_ = nullptr;
 }
 
 void BindingPageSource::ReleaseSlabs(void* first, void* last, std::size_t count) noexcept {
@@ -742,10 +768,12 @@ void BindingPropertyArena::SetBucketHashForTesting(BucketHashFunction function) 
 
 std::uint32_t BindingPropertyArena::BucketHash(std::string_view text) const noexcept {
     if (BucketHashFunction replaced = bucketHashForTesting.load(std::memory_order_relaxed)) {
-        return replaced(text);
+        const std::uint32_t hash = replaced(text);
+        return hash == kEmptySlot ? 1 : hash;
     }
     const std::uint64_t hash = detail::KeyedHash(detail::ProcessHashKey(), text);
-    return static_cast<std::uint32_t>(hash ^ (hash >> 32));
+    const auto folded = static_cast<std::uint32_t>(hash ^ (hash >> 32));
+    return folded == kEmptySlot ? 1 : folded;
 }
 
 // Records that did not fit within kMaxProbe slots of their home. Nodes are
@@ -869,17 +897,22 @@ void BindingPropertyArena::Rehash(std::uint32_t capacity) {
 
 BindingInternedString* BindingPropertyArena::FindInTable(std::string_view text,
                                                          std::uint32_t keyed) noexcept {
+    // Only the dense hash array is read until a hash matches: a probe run
+    // stays within a cache line or two.
     const std::uint32_t mask = tableCapacity_ - 1;
     std::uint32_t slot = keyed & mask;
     for (std::uint32_t probe = 0; probe < kMaxProbe; ++probe, slot = (slot + 1) & mask) {
-        BindingInternedString* record = table_[slot];
+        const std::uint32_t stored = tableHashes_[slot];
         ++internProbes_;
-        if (record == nullptr) {
+        if (stored == kEmptySlot) {
             return nullptr;
         }
-        if (tableHashes_[slot] == keyed && record->size_ == text.size() &&
-            std::memcmp(record->data_, text.data(), text.size()) == 0) {
-            return record;
+        if (stored == keyed) {
+            BindingInternedString* record = table_[slot];
+            if (record->size_ == text.size() &&
+                std::memcmp(record->data_, text.data(), text.size()) == 0) {
+                return record;
+            }
         }
     }
     return nullptr;
@@ -891,7 +924,7 @@ bool BindingPropertyArena::PlaceInTable(BindingInternedString* record,
     std::uint32_t slot = keyed & mask;
     for (std::uint32_t probe = 0; probe < kMaxProbe; ++probe, slot = (slot + 1) & mask) {
         ++internProbes_;
-        if (table_[slot] == nullptr) {
+        if (tableHashes_[slot] == kEmptySlot) {
             table_[slot] = record;
             tableHashes_[slot] = keyed;
             ++tableCount_;
@@ -983,7 +1016,7 @@ void BindingPropertyArena::Release(const BindingInternedString* record) noexcept
     // Erase with backward shift, so probe chains stay unbroken without
     // tombstones. Entries only move towards their home, so none ends up more
     // than kMaxProbe slots from it.
-    for (std::uint32_t next = (hole + 1) & mask; table_[next] != nullptr;
+    for (std::uint32_t next = (hole + 1) & mask; tableHashes_[next] != kEmptySlot;
          next = (next + 1) & mask) {
         ++internProbes_;
         std::uint32_t home = tableHashes_[next] & mask;
@@ -997,6 +1030,7 @@ void BindingPropertyArena::Release(const BindingInternedString* record) noexcept
         }
     }
     table_[hole] = nullptr;
+    tableHashes_[hole] = kEmptySlot;
     --tableCount_;
     Deallocate(owned, StringBlockSize(owned->size_));
 }

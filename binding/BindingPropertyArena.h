@@ -92,7 +92,7 @@ public:
         std::size_t regionsReserved = 0;  // 64 KiB page and slab regions ever taken
         std::size_t regionsReturned = 0;  // of those, given back to the system
         std::size_t regionsHeld = 0;      // page and slab regions held now
-        std::size_t freePages = 0;        // in held page regions
+        std::size_t freePages = 0;        // in held page regions, pending ones too
         std::size_t freeSlabs = 0;
         std::size_t keptLargeBytes = 0;  // in regions kept for large blocks
         // Bytes of address space held now: regions, kept large regions and
@@ -127,6 +127,10 @@ private:
 
     Platform::Mutex mutex_;
     std::int64_t returnDelay_ = kReturnDelay;
+    void* pendingPages_ = nullptr;   // released, not yet back in their regions
+    std::int64_t pendingSince_ = 0;  // when the pending chain was last empty
+    // Puts every pending page back into its region. Under the lock.
+    void SettlePendingPages(std::int64_t now) noexcept;
     PageRegion* partialRegions_ = nullptr;  // some pages free, some in use
     PageRegion* emptyRegions_ = nullptr;    // every page free; newest first
     PageRegion* emptyTail_ = nullptr;       // the oldest of them
@@ -249,7 +253,7 @@ private:
     // an input can aim at. Open addressing with linear probing, power-of-two
     // capacity, at most half full; a record sits at most kMaxProbe slots
     // from its home. One block of this arena: tableCapacity_ record pointers,
-    // then as many 32-bit keyed hashes.
+    // then as many 32-bit keyed hashes (kEmptySlot where there is no record).
     //
     // Why the overflow tree: should the keyed hash be defeated, texts that
     // cannot find a slot within kMaxProbe go to an ordered tree (by keyed
@@ -257,6 +261,8 @@ private:
     // Intern costs at most kMaxProbe slot checks and O(log n) comparisons
     // whatever the input.
     static constexpr std::uint32_t kMaxProbe = 32;
+    // The keyed hash of a free slot; BucketHash never returns it.
+    static constexpr std::uint32_t kEmptySlot = 0;
     struct OverflowTree;
     std::uint32_t BucketHash(std::string_view text) const noexcept;
     BindingInternedString* FindInTable(std::string_view text, std::uint32_t keyed) noexcept;
