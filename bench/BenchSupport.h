@@ -34,29 +34,61 @@ inline void SteadyHeap() {
     mallopt(M_TRIM_THRESHOLD, 512 << 20);
 }
 
-// Prints the table as usual and keeps each benchmark's CPU time for the
-// ratios (the machine is shared, so wall time is noisier).
+// The one ratio reporter of the benchmark programs. Prints the table as usual
+// and keeps each run (CPU time and counters; the machine is shared, so wall
+// time is noisier). Every ratio it prints is the reference's CPU time over
+// ours: above 1 means ours is faster.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration) {
-                nanoseconds_[run.benchmark_name()] = run.GetAdjustedCPUTime();
+            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
+                runs_[run.benchmark_name()] = run;
             }
         }
     }
-    // "ratio OURS / REFERENCE = R" when both ran.
-    void PrintRatio(const char* ours, const char* reference) const {
-        auto a = nanoseconds_.find(ours);
-        auto b = nanoseconds_.find(reference);
-        if (a != nanoseconds_.end() && b != nanoseconds_.end() && b->second > 0) {
-            std::printf("ratio %s / %s = %.2f\n", ours, reference, a->second / b->second);
+
+    // Reference CPU time over ours, or 0 when either did not run.
+    double Ratio(const std::string& ours, const std::string& reference) const {
+        const Run* a = Find(ours);
+        const Run* b = Find(reference);
+        return a != nullptr && b != nullptr && a->GetAdjustedCPUTime() > 0
+                   ? b->GetAdjustedCPUTime() / a->GetAdjustedCPUTime()
+                   : 0.0;
+    }
+    // The same for a counter that measures a cost (time, allocations).
+    double CounterRatio(const std::string& ours, const std::string& reference,
+                        const std::string& counter) const {
+        const Run* a = Find(ours);
+        const Run* b = Find(reference);
+        if (a == nullptr || b == nullptr || !a->counters.count(counter) ||
+            !b->counters.count(counter) || a->counters.at(counter).value == 0) {
+            return 0.0;
+        }
+        return b->counters.at(counter).value / a->counters.at(counter).value;
+    }
+
+    // The heading once, before the first ratio line.
+    static void PrintHeading() {
+        std::printf("\nRatios: reference CPU time / ours (above 1: ours is faster)\n");
+    }
+    // "  LABEL  R" when both ran; LABEL defaults to "OURS vs REFERENCE".
+    void PrintRatio(const std::string& ours, const std::string& reference,
+                    const std::string& label = "") const {
+        const double ratio = Ratio(ours, reference);
+        if (ratio > 0) {
+            std::printf("  %-60s %7.2f\n",
+                        (label.empty() ? ours + " vs " + reference : label).c_str(), ratio);
         }
     }
 
 private:
-    std::map<std::string, double> nanoseconds_;
+    const Run* Find(const std::string& name) const {
+        auto found = runs_.find(name);
+        return found == runs_.end() ? nullptr : &found->second;
+    }
+    std::map<std::string, Run> runs_;
 };
 
 }  // namespace Tavo::Bench

@@ -200,38 +200,21 @@ void BM_RapidJsonDocument(benchmark::State& state) {
 BENCHMARK(BM_BindingProperty)->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_RapidJsonDocument)->Unit(benchmark::kMillisecond)->Iterations(5);
 
-// Keeps each run's counters so that main can print ours over the reference.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, Run> runs;
-
-    void ReportRuns(const std::vector<Run>& report) override {
-        for (const Run& run : report) {
-            runs[run.benchmark_name()] = run;
-        }
-        ConsoleReporter::ReportRuns(report);
-    }
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
     Tavo::Bench::SteadyHeap();
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    Tavo::Bench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    auto ours = reporter.runs.find("BM_BindingProperty/iterations:5");
-    auto theirs = reporter.runs.find("BM_RapidJsonDocument/iterations:5");
-    if (ours != reporter.runs.end() && theirs != reporter.runs.end()) {
-        std::printf("\nBindingProperty / RapidJSON Document (lower is better for us):\n");
-        auto row = [](const char* label, double a, double b) {
-            std::printf("  %-14s %10.4g %10.4g %8.3f\n", label, a, b, b == 0 ? 0.0 : a / b);
-        };
-        std::printf("  %-14s %10s %10s %8s\n", "", "ours", "RapidJSON", "ratio");
-        row("wall ms", ours->second.GetAdjustedRealTime(), theirs->second.GetAdjustedRealTime());
-        row("cpu ms", ours->second.GetAdjustedCPUTime(), theirs->second.GetAdjustedCPUTime());
-        for (const char* counter : {"build_cpu_ns", "copy_cpu_ns", "drop_cpu_ns", "allocs/elem"}) {
-            row(counter, ours->second.counters.at(counter), theirs->second.counters.at(counter));
+    const std::string ours = "BM_BindingProperty/iterations:5";
+    const std::string theirs = "BM_RapidJsonDocument/iterations:5";
+    Tavo::Bench::RatioReporter::PrintHeading();
+    reporter.PrintRatio(ours, theirs, "BindingProperty vs RapidJSON Document, CPU time");
+    for (const char* counter : {"build_cpu_ns", "copy_cpu_ns", "drop_cpu_ns", "allocs/elem"}) {
+        const double ratio = reporter.CounterRatio(ours, theirs, counter);
+        if (ratio > 0) {
+            std::printf("  %-60s %7.2f\n", counter, ratio);
         }
     }
     benchmark::Shutdown();

@@ -19,8 +19,8 @@
 //                          24 virtual hours (1,440 ticks), shut down, with the
 //                          timeline discarded (aim: 0.5 s).
 //
-// Input: built in the benchmark (no corpus). The ratio of the tick to the
-// hand-made request is printed after the table.
+// Input: built in the benchmark (no corpus). The ratio of the hand-made
+// request's time to the tick's is printed after the table.
 
 #include <benchmark/benchmark.h>
 
@@ -258,6 +258,7 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     Tavo::Bench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
+    Tavo::Bench::RatioReporter::PrintHeading();
     reporter.PrintRatio("BM_HeartbeatTick", "BM_LcdsRequestByHand");
     benchmark::Shutdown();
     return 0;

@@ -80,29 +80,6 @@ void WriteDocument(benchmark::State& state, const std::string& text) {
     SetBytes(state, text);
 }
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-                cpuSeconds[run.benchmark_name()] = run.GetAdjustedCPUTime();
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    void PrintRatio(const char* ours, const char* reference) const {
-        std::printf("%s over %s (CPU time ratio, >1 is faster):\n", ours, reference);
-        for (const char* corpus : kCorpora) {
-            auto a = cpuSeconds.find(std::string(ours) + "/" + corpus);
-            auto b = cpuSeconds.find(std::string(reference) + "/" + corpus);
-            if (a != cpuSeconds.end() && b != cpuSeconds.end()) {
-                std::printf("  %-14s %.2f\n", corpus, b->second / a->second);
-            }
-        }
-    }
-    std::map<std::string, double> cpuSeconds;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -132,12 +109,16 @@ int main(int argc, char** argv) {
     }
     Tavo::Bench::SteadyHeap();
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    Tavo::Bench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    std::printf("\n");
-    reporter.PrintRatio("ParseJson", "Document_Parse");
-    reporter.PrintRatio("ParseJson", "Document_Parse_FullPrecision");
-    reporter.PrintRatio("WriteJson", "Writer");
-    reporter.PrintRatio("WriteJson_Indented", "PrettyWriter");
+    Tavo::Bench::RatioReporter::PrintHeading();
+    for (const char* corpus : kCorpora) {
+        const std::string c = std::string("/") + corpus;
+        reporter.PrintRatio("ParseJson" + c, "Document_Parse" + c);
+        reporter.PrintRatio("ParseJson" + c, "Document_Parse_FullPrecision" + c);
+        reporter.PrintRatio("WriteJson" + c, "Writer" + c);
+        reporter.PrintRatio("WriteJson_Indented" + c, "PrettyWriter" + c);
+    }
+    benchmark::Shutdown();
     return 0;
 }

@@ -182,6 +182,7 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     Tavo::Bench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
+    Tavo::Bench::RatioReporter::PrintHeading();
     reporter.PrintRatio("BM_LogWritten", "BM_LineReference");
     reporter.PrintRatio("BM_FormatTexts", "BM_SnprintfTexts");
     reporter.PrintRatio("BM_FormatMixed", "BM_SnprintfMixed");

@@ -44,19 +44,6 @@ void ReadReference(benchmark::State& state, const std::string& bytes) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
 }
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-                cpuSeconds[run.benchmark_name()] = run.GetAdjustedCPUTime();
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> cpuSeconds;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -78,15 +65,13 @@ int main(int argc, char** argv) {
     }
     Tavo::Bench::SteadyHeap();
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    Tavo::Bench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    std::printf("\nReadMessagePack speed over msgpack::unpack (CPU time ratio, >1 is faster):\n");
+    Tavo::Bench::RatioReporter::PrintHeading();
     for (const char* corpus : kCorpora) {
-        auto ours = reporter.cpuSeconds.find(std::string("ReadMessagePack/") + corpus);
-        auto theirs = reporter.cpuSeconds.find(std::string("msgpack_unpack/") + corpus);
-        if (ours != reporter.cpuSeconds.end() && theirs != reporter.cpuSeconds.end()) {
-            std::printf("  %-14s %.2f\n", corpus, theirs->second / ours->second);
-        }
+        reporter.PrintRatio(std::string("ReadMessagePack/") + corpus,
+                            std::string("msgpack_unpack/") + corpus);
     }
+    benchmark::Shutdown();
     return 0;
 }

@@ -203,42 +203,6 @@ void ParseEventRapidJson(benchmark::State& state) {
     ParseRapidJson(state, text);
 }
 
-// Prints reference time over ours for each pair that ran.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-                seconds_[run.benchmark_name()] = run.GetAdjustedCPUTime();
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        std::printf("\nRatios (reference CPU time / ours; above 1: ours is faster)\n");
-        for (const char* corpus : kCorpora) {
-            const std::string c = corpus;
-            Print("GetResource streamed vs RapidJSON Document::Parse, " + c, "RapidJsonParse/" + c,
-                  "StreamedGet/" + c);
-            Print("GetResource streamed vs ParseJson alone, " + c, "ParseJson/" + c,
-                  "StreamedGet/" + c);
-        }
-        Print("event delivery vs RapidJSON parse of the event text", "RapidJsonParseEvent",
-              "DeliverEvent");
-    }
-
-private:
-    void Print(const std::string& label, const std::string& reference, const std::string& ours) {
-        const auto r = seconds_.find(reference);
-        const auto o = seconds_.find(ours);
-        if (r != seconds_.end() && o != seconds_.end() && o->second > 0) {
-            std::printf("  %-70s %6.2f\n", label.c_str(), r->second / o->second);
-        }
-    }
-    std::map<std::string, double> seconds_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -265,8 +229,18 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark("RapidJsonParseEvent", &ParseEventRapidJson);
     Tavo::Bench::SteadyHeap();
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    Tavo::Bench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
+    Tavo::Bench::RatioReporter::PrintHeading();
+    for (const char* corpus : kCorpora) {
+        const std::string c = corpus;
+        reporter.PrintRatio("StreamedGet/" + c, "RapidJsonParse/" + c,
+                            "GetResource streamed vs RapidJSON Document::Parse, " + c);
+        reporter.PrintRatio("StreamedGet/" + c, "ParseJson/" + c,
+                            "GetResource streamed vs ParseJson alone, " + c);
+    }
+    reporter.PrintRatio("DeliverEvent", "RapidJsonParseEvent",
+                        "event delivery vs RapidJSON parse of the event text");
     benchmark::Shutdown();
     return 0;
 }

@@ -88,22 +88,6 @@ void YamlCppLoad(benchmark::State& state, const std::string* text) {
     SetThroughput(state, *text);
 }
 
-// Keeps each run's throughput so that main can print the ratios.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, double> bytesPerSecond;
-
-    void ReportRuns(const std::vector<Run>& report) override {
-        for (const Run& run : report) {
-            const auto it = run.counters.find("bytes_per_second");
-            if (it != run.counters.end() && !run.error_occurred) {
-                bytesPerSecond[run.benchmark_name()] = it->second;
-            }
-        }
-        ConsoleReporter::ReportRuns(report);
-    }
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -122,26 +106,13 @@ int main(int argc, char** argv) {
 
     Tavo::Bench::SteadyHeap();
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    Tavo::Bench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-
-    const auto rate = [&](const std::string& name) {
-        const auto it = reporter.bytesPerSecond.find(name);
-        return it == reporter.bytesPerSecond.end() ? 0.0 : it->second / 1e6;
-    };
-    std::printf("\nMB/s of YAML text (CPU time); ratios are ParseYaml over the reference\n");
-    std::printf("  %-14s %10s %10s %10s %12s %12s\n", "corpus", "ParseYaml", "libyaml", "yaml-cpp",
-                "vs libyaml", "vs yaml-cpp");
+    Tavo::Bench::RatioReporter::PrintHeading();
     for (const char* corpus : kCorpora) {
-        const std::string name = corpus;
-        const double ours = rate("ParseYaml/" + name);
-        const double events = rate("LibyamlEvents/" + name);
-        const double yamlCpp = rate("YamlCppLoad/" + name);
-        if (ours == 0.0) {
-            continue;
-        }
-        std::printf("  %-14s %10.1f %10.1f %10.1f %12.2f %12.2f\n", corpus, ours, events, yamlCpp,
-                    events == 0.0 ? 0.0 : ours / events, yamlCpp == 0.0 ? 0.0 : ours / yamlCpp);
+        const std::string c = corpus;
+        reporter.PrintRatio("ParseYaml/" + c, "LibyamlEvents/" + c);
+        reporter.PrintRatio("ParseYaml/" + c, "YamlCppLoad/" + c);
     }
     benchmark::Shutdown();
     return 0;

@@ -31,16 +31,29 @@
 namespace Tavo {
 
 // Process-wide source of 4096-byte pages and 64 KiB slabs for all arenas. It
-// reserves 64 KiB regions from the operating system and keeps every page and
-// slab it gets back for reuse by any arena (it never returns them). Regions
-// of large blocks are kept too, up to kMaxKeptLarge of them and
-// kMaxKeptLargeBytes in all.
+// reserves 64 KiB regions from the operating system. A page region keeps its
+// bookkeeping in its first page and hands out the other 15; a slab is a
+// region of its own. What comes back is reused by any arena. Regions that
+// have been wholly free for kReturnDelay go back to the system at the next
+// release of their kind, beyond a small cache of each kind
+// (kCachedPageRegions, kCachedSlabs): a dropped tree does not keep its
+// address space for the rest of the process, and trees built and dropped in
+// quick succession reuse the same regions. Regions of large blocks are kept
+// too (see ReleaseLarge).
 // [any-thread]
 class BindingPageSource {
 public:
     static constexpr std::size_t kPageSize = 4096;
     static constexpr std::size_t kSlabSize = Platform::kRegionSize;
     static constexpr std::size_t kPagesPerRegion = kSlabSize / kPageSize;
+    // Wholly free regions kept for the next trees: 1 MiB of each kind.
+    static constexpr std::size_t kCachedPageRegions = 16;
+    static constexpr std::size_t kCachedSlabs = 16;
+    static constexpr std::int64_t kReturnDelay = 1'000'000'000;  // nanoseconds
+
+    // Replaces kReturnDelay (0: wholly free regions beyond the cache go back
+    // at once). For tests and tools.
+    void SetReturnDelay(std::int64_t nanoseconds) noexcept;
 
     static BindingPageSource& Instance();
 
@@ -56,9 +69,13 @@ public:
     // Why keep large regions: a tree read from a document is dropped soon
     // after, and the next one needs blocks of much the same sizes. A fresh
     // region costs a page fault per page on first touch and a TLB flush when
-    // it goes back; a kept one costs neither.
+    // it goes back; a kept one costs neither. Beyond kCachedLargeBytes they
+    // are kept only for kReturnDelay, since a 32-bit host has little address
+    // space to spare.
     static constexpr std::size_t kMaxKeptLarge = 32;
     static constexpr std::size_t kMaxKeptLargeBytes = std::size_t{16} << 20;
+    // What stays kept once the delay has passed.
+    static constexpr std::size_t kCachedLargeBytes = std::size_t{4} << 20;
     // A region of at least `bytes` (a multiple of kSlabSize) for one large
     // block: the smallest kept region of at most twice that size, else a new
     // one from the system. `*regionBytes` receives its real size. Null when
@@ -67,14 +84,20 @@ public:
     // Takes back a region from AcquireLarge (with its real size): kept in a
     // free slot, or in place of the smallest kept region when that is smaller
     // (which then goes), within kMaxKeptLargeBytes; else returned to the
-    // system.
+    // system. Kept regions beyond kCachedLargeBytes that have waited for the
+    // delay go back too.
     void ReleaseLarge(void* region, std::size_t bytes) noexcept;
 
     struct Stats {
-        std::size_t regionsReserved = 0;  // 64 KiB regions ever taken from the system
-        std::size_t freePages = 0;
+        std::size_t regionsReserved = 0;  // 64 KiB page and slab regions ever taken
+        std::size_t regionsReturned = 0;  // of those, given back to the system
+        std::size_t regionsHeld = 0;      // page and slab regions held now
+        std::size_t freePages = 0;        // in held page regions, pending ones too
         std::size_t freeSlabs = 0;
         std::size_t keptLargeBytes = 0;  // in regions kept for large blocks
+        // Bytes of address space held now: regions, kept large regions and
+        // large regions in use.
+        std::size_t bytesHeld = 0;
     };
     Stats ReadStats();
 
@@ -83,16 +106,43 @@ public:
     BindingPageSource& operator=(const BindingPageSource&) = delete;
 
 private:
+    struct PageRegion;  // the bookkeeping in a page region's first page
+    static PageRegion* RegionOf(void* page) noexcept;
+    void Unlink(PageRegion*& list, PageRegion* region) noexcept;
+    void Push(PageRegion*& list, PageRegion* region) noexcept;
+    // Gives back `chain` (regions linked through their first word) after the
+    // lock is released.
+    static void ReturnRegions(void* chain) noexcept;
+    struct KeptRegion {
+        void* region = nullptr;
+        std::size_t bytes = 0;  // 0 for an unused slot
+        std::int64_t keptAt = 0;
+    };
+    // Under the lock: takes kept large regions that have waited for the
+    // delay out of their slots, while more than kCachedLargeBytes are kept.
+    // Returns how many it wrote to `out` (room for kMaxKeptLarge).
+    std::size_t TakeStaleLarge(std::int64_t now, KeptRegion* out) noexcept;
+    // After the lock: gives `count` regions back to the system.
+    static void ReturnLarge(const KeptRegion* regions, std::size_t count) noexcept;
+
     Platform::Mutex mutex_;
-    void* freePages_ = nullptr;
-    void* freeSlabs_ = nullptr;
+    std::int64_t returnDelay_ = kReturnDelay;
+    void* pendingPages_ = nullptr;   // released, not yet back in their regions
+    std::int64_t pendingSince_ = 0;  // when the pending chain was last empty
+    // Puts every pending page back into its region. Under the lock.
+    void SettlePendingPages(std::int64_t now) noexcept;
+    PageRegion* partialRegions_ = nullptr;  // some pages free, some in use
+    PageRegion* emptyRegions_ = nullptr;    // every page free; newest first
+    PageRegion* emptyTail_ = nullptr;       // the oldest of them
+    std::size_t emptyRegionCount_ = 0;
+    struct FreeSlab;                 // the bookkeeping at the start of a free slab
+    FreeSlab* freeSlabs_ = nullptr;  // newest first
+    FreeSlab* slabTail_ = nullptr;   // the oldest
     std::size_t freePageCount_ = 0;
     std::size_t freeSlabCount_ = 0;
     std::size_t regionsReserved_ = 0;
-    struct KeptRegion {
-        void* region;
-        std::size_t bytes;  // 0 for an unused slot
-    };
+    std::size_t regionsReturned_ = 0;
+    std::size_t largeBytesInUse_ = 0;
     KeptRegion kept_[kMaxKeptLarge] = {};
     std::size_t keptLargeBytes_ = 0;
 };
@@ -146,12 +196,22 @@ public:
     void Reset() noexcept;
 
     struct Stats {
-        std::size_t pages = 0;          // small-class pages held
-        std::size_t slabs = 0;          // medium slabs held
-        std::size_t largeBlocks = 0;    // large regions held
-        std::size_t strings = 0;        // distinct interned texts
-        std::size_t tableCapacity = 0;  // buckets of the intern table (0 before the first)
+        std::size_t pages = 0;            // small-class pages held
+        std::size_t slabs = 0;            // medium slabs held
+        std::size_t largeBlocks = 0;      // large regions held
+        std::size_t strings = 0;          // distinct interned texts
+        std::size_t tableCapacity = 0;    // buckets of the intern table (0 before the first)
+        std::size_t overflowStrings = 0;  // of `strings`, those in the overflow tree
+        // Table slots and records looked at by Intern and Release since the
+        // arena was made or reset: the measure of their cost.
+        std::uint64_t internProbes = 0;
     };
+
+    // Replaces the keyed bucket hash of every arena, for tests that play an
+    // attacker who knows it; null restores it. Not for concurrent use with
+    // interning.
+    using BucketHashFunction = std::uint32_t (*)(std::string_view text);
+    static void SetBucketHashForTesting(BucketHashFunction function) noexcept;
     Stats ReadStats() const;
 
 private:
@@ -188,11 +248,33 @@ private:
     std::size_t pageCount_;
     std::size_t slabCount_;
     std::size_t largeCount_;
-    // Open-addressing intern table (linear probing, power-of-two capacity,
-    // at most half full), itself a block of this arena.
+    // The intern table. Buckets are chosen by a keyed hash (see
+    // binding/detail/KeyedHash.h), not by the records' FNV-1a values, which
+    // an input can aim at. Open addressing with linear probing, power-of-two
+    // capacity, at most half full; a record sits at most kMaxProbe slots
+    // from its home. One block of this arena: tableCapacity_ record pointers,
+    // then as many 32-bit keyed hashes (kEmptySlot where there is no record).
+    //
+    // Why the overflow tree: should the keyed hash be defeated, texts that
+    // cannot find a slot within kMaxProbe go to an ordered tree (by keyed
+    // hash, size, then bytes) instead of lengthening the probe chain, so an
+    // Intern costs at most kMaxProbe slot checks and O(log n) comparisons
+    // whatever the input.
+    static constexpr std::uint32_t kMaxProbe = 32;
+    // The keyed hash of a free slot; BucketHash never returns it.
+    static constexpr std::uint32_t kEmptySlot = 0;
+    struct OverflowTree;
+    std::uint32_t BucketHash(std::string_view text) const noexcept;
+    BindingInternedString* FindInTable(std::string_view text, std::uint32_t keyed) noexcept;
+    bool PlaceInTable(BindingInternedString* record, std::uint32_t keyed) noexcept;
+    void AddToOverflow(BindingInternedString* record, std::uint32_t keyed);
     BindingInternedString** table_;
+    std::uint32_t* tableHashes_;
     std::uint32_t tableCapacity_;
-    std::uint32_t tableCount_;
+    std::uint32_t tableCount_;    // records in the table
+    OverflowTree* overflow_;      // null until the first record that does not fit
+    std::size_t overflowCount_;   // records in the overflow tree
+    std::uint64_t internProbes_;  // slots and records compared by Intern and Release
 };
 
 }  // namespace Tavo

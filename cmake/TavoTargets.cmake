@@ -18,17 +18,22 @@ function(tavo_library name)
     tavo_warnings(${name})
 endfunction()
 
-# tavo_test(NAME SOURCES... [DEPS targets...])
-# One GoogleTest executable; its cases are discovered into CTest. When cross
-# compiling, CTest runs it through CMAKE_CROSSCOMPILING_EMULATOR.
+# tavo_test(NAME SOURCES... [DEPS targets...] [LABELS labels...])
+# One GoogleTest executable; its cases are discovered into CTest, with the
+# labels given. When cross compiling, CTest runs it through
+# CMAKE_CROSSCOMPILING_EMULATOR.
 function(tavo_test name)
-    cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+    cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_include_directories(${name} PRIVATE ${TAVO_ROOT})
     target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main)
     tavo_warnings(${name})
+    set(properties TIMEOUT 300)
+    if(ARG_LABELS)
+        list(APPEND properties LABELS "${ARG_LABELS}")
+    endif()
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                         PROPERTIES TIMEOUT 300)
+                         PROPERTIES ${properties})
 endfunction()
 
 # tavo_layer(NAME DEPS targets...)
@@ -49,10 +54,17 @@ function(tavo_layer name)
 endfunction()
 
 # tavo_layer_tests(NAME DEPS targets...)
-# One test executable from every *Test.cpp in the folder.
+# One test executable from every *Test.cpp in the folder; the suites that
+# exercise threads (*ThreadsTest.cpp) form NAME_threads, labelled "threads",
+# which the ThreadSanitizer stage builds and runs on their own.
 function(tavo_layer_tests name)
     cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
     file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*Test.cpp)
+    file(GLOB thread_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*ThreadsTest.cpp)
+    if(thread_sources)
+        list(REMOVE_ITEM sources ${thread_sources})
+        tavo_test(${name}_threads SOURCES ${thread_sources} DEPS ${ARG_DEPS} LABELS threads)
+    endif()
     if(sources)
         tavo_test(${name} SOURCES ${sources} DEPS ${ARG_DEPS})
     endif()

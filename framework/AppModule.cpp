@@ -32,7 +32,12 @@ void ModuleServices::Stop() {
         asyncServiceProxyHandlers_.clear();
         receivedServiceProxyReplies_.clear();
     }
-    timers_.clear();
+    std::unordered_map<std::string, TimerRecord> timers;
+    {
+        std::lock_guard<Platform::Mutex> lock(timerMutex_);
+        timers.swap(timers_);
+    }
+    timers.clear();  // outside the lock: the handlers' destructors may do anything
     exactListeners_.clear();
     patternListeners_.clear();
 }

@@ -25,9 +25,9 @@
 // call nothing, log an Error and return 0.
 //
 // Threading: the host calls into the module one call at a time (calls may
-// nest inside hostYield); every table relies on that except the task table
-// (task mutex: the host may run scheduled tasks on any thread) and the
-// service-proxy tables (service-proxy mutex).
+// nest inside hostYield); every table relies on that except the task and
+// timer tables (task and timer mutexes: the host may run scheduled tasks on
+// any thread) and the service-proxy tables (service-proxy mutex).
 
 #include <atomic>
 #include <cstdint>
@@ -272,8 +272,11 @@ protected:
     std::unordered_map<std::string, ServiceProxyHandler> asyncServiceProxyHandlers_;
     std::unordered_map<std::string, PluginServiceProxyResponse> receivedServiceProxyReplies_;
     Platform::Mutex serviceProxyMutex_;
-    // Timer name → record; host thread only, no lock.
+    // Timer name → record; under timerMutex_, since a firing runs on whatever
+    // host thread runs its task while StartTimer runs on the host thread.
+    // Never held while calling the host or a handler.
     std::unordered_map<std::string, TimerRecord> timers_;
+    Platform::Mutex timerMutex_;
     // Task id → task, and the next id; under taskMutex_. Never held while
     // calling the host or a task.
     std::unordered_map<std::uint64_t, ScheduledTask> tasks_;

@@ -71,23 +71,38 @@ static void OnScheduledTask(void* context) {
 
 void AppModule::FireTimer(const std::string& name, std::uint64_t generation,
                           const std::function<void()>& handler) {
-    auto it = timers_.find(name);
-    if (it == timers_.end()) {
+    bool found = false;
+    {
+        std::lock_guard<Platform::Mutex> lock(timerMutex_);
+        auto it = timers_.find(name);
+        if (it != timers_.end()) {
+            if (it->second.generation != generation) {
+                return;  // restarted: this firing belongs to the old chain
+            }
+            // Before the handler, so the next firing is one period after it started.
+            it->second.due = DueAfter(Platform::MonotonicNanoseconds(), it->second.period);
+            found = true;
+        }
+    }
+    if (!found) {
         Log(LogLevel::Warn, LogGroup::DBG | LogGroup::NET, "Couldn't find timer named %s",
             name.c_str());
         return;
     }
-    if (it->second.generation != generation) {
-        return;  // restarted: this firing belongs to the old chain
-    }
-    it->second.due = DueAfter(Platform::MonotonicNanoseconds(), it->second.period);
     handler();
     // The handler may have stopped, restarted or replaced the timer: look again.
-    it = timers_.find(name);
-    if (it == timers_.end() || it->second.generation != generation) {
-        return;
+    std::function<void()> callback;
+    std::int64_t due = 0;
+    {
+        std::lock_guard<Platform::Mutex> lock(timerMutex_);
+        auto it = timers_.find(name);
+        if (it == timers_.end() || it->second.generation != generation) {
+            return;
+        }
+        callback = it->second.callback;
+        due = it->second.due;
     }
-    ScheduleTask(Format("Timer: %1", name), it->second.callback, it->second.due);
+    ScheduleTask(Format("Timer: %1", name), std::move(callback), due);
 }
 
 void AppModule::StartTimer(const std::string& name, double periodSeconds,
@@ -98,18 +113,26 @@ void AppModule::StartTimer(const std::string& name, double periodSeconds,
             periodSeconds);
         return;
     }
-    TimerRecord& timer = timers_[name];
-    timer.name = name;
-    timer.period = periodSeconds;
-    timer.due = DueAfter(Platform::MonotonicNanoseconds(), periodSeconds);
-    timer.generation += 1;
-    // The firing closure: the module, the name, the generation, the handler.
-    // It holds everything by value and is copied into each task of the chain,
-    // so it never points into the timer table.
-    timer.callback = [this, name, generation = timer.generation, handler = std::move(handler)] {
-        FireTimer(name, generation, handler);
-    };
-    ScheduleTask(Format("Timer: %1", name), timer.callback, timer.due);
+    std::function<void()> callback;
+    std::int64_t due = 0;
+    {
+        // A firing of the old chain may be reading this record on a host worker thread.
+        std::lock_guard<Platform::Mutex> lock(timerMutex_);
+        TimerRecord& timer = timers_[name];
+        timer.name = name;
+        timer.period = periodSeconds;
+        timer.due = DueAfter(Platform::MonotonicNanoseconds(), periodSeconds);
+        timer.generation += 1;
+        // The firing closure: the module, the name, the generation, the handler.
+        // It holds everything by value and is copied into each task of the chain,
+        // so it never points into the timer table.
+        timer.callback = [this, name, generation = timer.generation, handler = std::move(handler)] {
+            FireTimer(name, generation, handler);
+        };
+        callback = timer.callback;
+        due = timer.due;
+    }
+    ScheduleTask(Format("Timer: %1", name), std::move(callback), due);
 }
 
 std::uint64_t AppModule::ScheduleTask(const std::string& description,
@@ -127,7 +150,20 @@ std::uint64_t AppModule::ScheduleTask(const std::string& description,
         task.function = std::move(function);
         task.context = context;
     }
+    // Checked before the call: once handed over, the task may already have run
+    // on another host thread and its record be gone.
+    const bool connected = Connection() != nullptr && Connection()->host != nullptr &&
+                           Connection()->host->hostScheduleCallback != nullptr;
     hostScheduleCallback(description.c_str(), &OnScheduledTask, context, delay, 0);
+    if (!connected) {
+        // No host will ever call back: the record and its token would stay
+        // until the module is destroyed.
+        {
+            std::lock_guard<Platform::Mutex> lock(taskMutex_);
+            tasks_.erase(id);
+        }
+        WithdrawCallbackContext(context);
+    }
     return id;
 }
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 
+#include "binding/BindingPropertyArena.h"
 #include "binding/BindingRegistry.h"
 #include "binding/Converters.h"
 #include "formats/JsonWriter.h"
@@ -181,6 +182,13 @@ void WriteSummary(Timeline& timeline, const Scenario& scenario, const RunResult&
     if (result.telemetryEvents != 0) {
         text += "  telemetry       " + std::to_string(result.telemetryEvents) + " events\n";
     }
+    // The dev host's own trees (resource store, payloads): what its page
+    // source holds once they are dropped.
+    const BindingPageSource::Stats pages = BindingPageSource::Instance().ReadStats();
+    text += "  page source     " + Grouped(pages.regionsHeld) + " regions held (" +
+            Grouped(pages.bytesHeld / 1024) + " KiB with large blocks), " +
+            Grouped(pages.regionsReserved) + " reserved, " + Grouped(pages.regionsReturned) +
+            " returned\n";
     if (result.memoryRead) {
         text += "  plugin memory   peak " + Grouped(memory.peakBytes) + " bytes in " +
                 Grouped(memory.peakAllocations) + " blocks; " + Grouped(memory.allocations) +
@@ -232,6 +240,13 @@ void WriteSummary(Timeline& timeline, const Scenario& scenario, const RunResult&
     json.Field("callbacksDropped").SetUnsigned(static_cast<std::uint64_t>(result.callbacksDropped));
     json.Field("eventsDelivered").SetUnsigned(static_cast<std::uint64_t>(result.eventsDelivered));
     json.Field("telemetryEvents").SetUnsigned(static_cast<std::uint64_t>(result.telemetryEvents));
+    BindingProperty& pageJson = json.Field("pageSource");
+    pageJson.Field("regionsHeld").SetUnsigned(static_cast<std::uint64_t>(pages.regionsHeld));
+    pageJson.Field("bytesHeld").SetUnsigned(static_cast<std::uint64_t>(pages.bytesHeld));
+    pageJson.Field("regionsReserved")
+        .SetUnsigned(static_cast<std::uint64_t>(pages.regionsReserved));
+    pageJson.Field("regionsReturned")
+        .SetUnsigned(static_cast<std::uint64_t>(pages.regionsReturned));
     if (result.memoryRead) {
         BindingProperty& memoryJson = json.Field("memory");
         memoryJson.Field("peakBytes").SetUnsigned(memory.peakBytes);

@@ -16,31 +16,53 @@ struct Counters {
     std::atomic<std::uint64_t> allocations{0};
     std::atomic<std::uint64_t> bytesFreed{0};
     std::atomic<std::uint64_t> frees{0};
+    // Why: the live totals are counters of their own rather than differences
+    // of the totals above. Two separate loads of bytesAllocated and bytesFreed
+    // can see a free whose allocation they missed, and the difference wraps to
+    // about 2^64; the peak, which never falls, would keep that for good.
+    std::atomic<std::uint64_t> bytesInUse{0};
+    std::atomic<std::uint64_t> liveBlocks{0};
 };
 
 // Constant-initialised, so the hooks work during static initialisation too.
 constinit Counters counters;
 
-std::uint64_t BlockSize(void* block) { return Platform::HeapBlockSize(block); }
+std::uint64_t BlockSize(void* block) {
+    return Platform::HeapBlockSize(block);
+}
 
-void UpdatePeak() {
-    std::uint64_t inUse = counters.bytesAllocated.load(std::memory_order_relaxed) -
-                          counters.bytesFreed.load(std::memory_order_relaxed);
+// Raises the peak to `inUse`, the live total this thread's own update produced,
+// and records the live block count with it.
+void RaisePeak(std::uint64_t inUse, std::uint64_t live) {
     std::uint64_t peak = counters.peakBytes.load(std::memory_order_relaxed);
     while (inUse > peak) {
         if (counters.peakBytes.compare_exchange_weak(peak, inUse, std::memory_order_relaxed)) {
-            counters.peakAllocations.store(counters.allocations.load(std::memory_order_relaxed) -
-                                               counters.frees.load(std::memory_order_relaxed),
-                                           std::memory_order_relaxed);
+            counters.peakAllocations.store(live, std::memory_order_relaxed);
             break;
         }
     }
 }
 
 void CountAllocation(void* block) {
-    counters.bytesAllocated.fetch_add(BlockSize(block), std::memory_order_relaxed);
     counters.allocations.fetch_add(1, std::memory_order_relaxed);
-    UpdatePeak();
+    if (block == nullptr) {
+        return;
+    }
+    const std::uint64_t size = BlockSize(block);
+    counters.bytesAllocated.fetch_add(size, std::memory_order_relaxed);
+    const std::uint64_t live = counters.liveBlocks.fetch_add(1, std::memory_order_relaxed) + 1;
+    RaisePeak(counters.bytesInUse.fetch_add(size, std::memory_order_relaxed) + size, live);
+}
+
+// Counts a free of `size` bytes; `hadBlock` false (a null block) counts a
+// free of nothing.
+void CountFree(bool hadBlock, std::uint64_t size) {
+    counters.bytesFreed.fetch_add(size, std::memory_order_relaxed);
+    counters.frees.fetch_add(1, std::memory_order_relaxed);
+    if (hadBlock) {
+        counters.bytesInUse.fetch_sub(size, std::memory_order_relaxed);
+        counters.liveBlocks.fetch_sub(1, std::memory_order_relaxed);
+    }
 }
 
 }  // namespace
@@ -55,21 +77,23 @@ void Free(void* block) {
     if (block == nullptr) {
         return;
     }
-    counters.bytesFreed.fetch_add(BlockSize(block), std::memory_order_relaxed);
-    counters.frees.fetch_add(1, std::memory_order_relaxed);
+    // Counted before the block goes back: afterwards its size cannot be asked.
+    CountFree(true, BlockSize(block));
     std::free(block);
 }
 
 void* Reallocate(void* block, std::size_t bytes) {
-    std::uint64_t oldSize = BlockSize(block);
+    const std::uint64_t oldSize = BlockSize(block);
+    const bool hadBlock = block != nullptr;
     void* moved = std::realloc(block, bytes);
     if (moved == nullptr && bytes != 0) {
         // The old block is untouched and still live; count only the failed attempt.
         counters.allocations.fetch_add(1, std::memory_order_relaxed);
         return nullptr;
     }
-    counters.bytesFreed.fetch_add(oldSize, std::memory_order_relaxed);
-    counters.frees.fetch_add(1, std::memory_order_relaxed);
+    // The old block leaves the live totals before the new one enters, so the
+    // peak never sees both at once.
+    CountFree(hadBlock, oldSize);
     CountAllocation(moved);
     return moved;
 }
@@ -81,9 +105,10 @@ char* DuplicateText(const char* text) {
 }
 
 Stats ReadStats() {
-    return Stats{counters.peakBytes.load(), counters.peakAllocations.load(),
+    return Stats{counters.peakBytes.load(),      counters.peakAllocations.load(),
                  counters.bytesAllocated.load(), counters.allocations.load(),
-                 counters.bytesFreed.load(), counters.frees.load()};
+                 counters.bytesFreed.load(),     counters.frees.load(),
+                 counters.bytesInUse.load(),     counters.liveBlocks.load()};
 }
 
 }  // namespace Tavo::Memory

@@ -12,12 +12,14 @@
 namespace Tavo::Memory {
 
 struct Stats {
-    std::uint64_t peakBytes = 0;        // largest bytesAllocated - bytesFreed seen
-    std::uint64_t peakAllocations = 0;  // allocations - frees when peakBytes was last raised
+    std::uint64_t peakBytes = 0;        // largest bytesInUse seen; never falls
+    std::uint64_t peakAllocations = 0;  // liveBlocks when peakBytes was last raised
     std::uint64_t bytesAllocated = 0;
-    std::uint64_t allocations = 0;      // counts failed allocations too
+    std::uint64_t allocations = 0;  // counts failed allocations too
     std::uint64_t bytesFreed = 0;
     std::uint64_t frees = 0;
+    std::uint64_t bytesInUse = 0;  // sizes of the blocks allocated and not yet freed
+    std::uint64_t liveBlocks = 0;  // blocks allocated and not yet freed
 };
 
 // malloc: on success counts the block's size; counts one allocation either way.
@@ -31,7 +33,9 @@ void* Reallocate(void* block, std::size_t bytes);
 // allocation).
 char* DuplicateText(const char* text);
 
-// Each counter read as one atomic value.
+// Each counter read as one atomic value. The live totals are counters of their
+// own, so they stay exact while other threads allocate; the differences
+// bytesAllocated - bytesFreed of one read may be off by what ran in between.
 Stats ReadStats();
 
 }  // namespace Tavo::Memory

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Builds and runs all tests. Installs what is missing first.
 #
-#   scripts/test.sh [dev|asan|m32|fuzz|win32|win64]     (default: dev)
+#   scripts/test.sh [dev|asan|m32|fuzz|tsan|win32|win64]     (default: dev)
 #
-# win32 builds the 32-bit Windows DLL and checks it by reading it; win64 runs
-# every test as a 64-bit Windows program under wine64.
+# tsan builds only the test programs that exercise threads and runs the tests
+# labelled "threads" under ThreadSanitizer. win32 builds the 32-bit Windows
+# DLL and checks it by reading it; win64 runs every test as a 64-bit Windows
+# program under wine64.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 preset=${1:-dev}
@@ -13,14 +15,24 @@ case "$preset" in
   asan) scripts/install-deps.sh base ;;
   m32) scripts/install-deps.sh base m32 ;;
   fuzz) scripts/install-deps.sh base fuzz ;;
+  tsan) scripts/install-deps.sh base ;;
   win32|win64) scripts/install-deps.sh base win ;;
-  *) echo "test.sh: unknown preset '$preset' (dev, asan, m32, fuzz, win32, win64)" >&2; exit 2 ;;
+  *) echo "test.sh: unknown preset '$preset' (dev, asan, m32, fuzz, tsan, win32, win64)" >&2; exit 2 ;;
 esac
 export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
 # Code under test must cope with a refused allocation; let ASan return null.
 export ASAN_OPTIONS=${ASAN_OPTIONS:-allocator_may_return_null=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
+# Races are errors, with no suppressions of our own code.
+export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1 second_deadlock_stack=1}
 cmake --preset "$preset" >/dev/null
+if [[ $preset == tsan ]]; then
+  targets=$(cmake --build --preset tsan --target help | sed -n 's/^\([a-z_]*_threads\):.*/\1/p')
+  # shellcheck disable=SC2086
+  cmake --build --preset tsan -j "$(nproc)" --target $targets
+  ctest --test-dir build/tsan --output-on-failure -j "$(nproc)" -L threads
+  exit 0
+fi
 cmake --build --preset "$preset" -j "$(nproc)"
 if [[ "$preset" == win64 ]]; then
   # The tests run under wine64 (the preset's emulator) with this prefix.

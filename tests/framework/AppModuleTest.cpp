@@ -45,6 +45,18 @@ TEST(AppModuleHostSlots, ForwardEachSlotToItsEntryWithArgumentsUnchanged) {
                             "hostSubscribe 'E' flags=1", "hostUnsubscribe 'E'",
                             "hostScheduleCallback 'd' 1.5", "hostYield", "hostBeginWait 'w'",
                             "hostEndWait"));
+    // What the lines do not show: host contexts, callbacks, their contexts, flags.
+    const std::vector<HostCall> calls = loaded.host.Calls();
+    ASSERT_EQ(calls.size(), 9u);
+    EXPECT_EQ(calls[3].hostContext, 5u);
+    EXPECT_EQ(calls[3].eventCallback, &IgnoreEvent);
+    EXPECT_EQ(calls[3].callbackContext, &marker);
+    EXPECT_EQ(calls[3].flags, 1);
+    EXPECT_EQ(calls[4].hostContext, 6u);
+    EXPECT_EQ(calls[5].taskCallback, &IgnoreTask);
+    EXPECT_EQ(calls[5].callbackContext, &marker);
+    EXPECT_EQ(calls[5].delaySeconds, 1.5);
+    EXPECT_EQ(calls[5].flags, 0);
 }
 
 TEST(AppModuleHostSlots, CallNothingBeforeInitialize) {
@@ -53,8 +65,8 @@ TEST(AppModuleHostSlots, CallNothingBeforeInitialize) {
     EXPECT_EQ(loaded->hostYield(), 0u);
     EXPECT_EQ(loaded->hostBeginWait("w", 0), 0u);
     EXPECT_TRUE(loaded.host.Calls().empty());
-    EXPECT_TRUE(
-        log.Contains(LogLevel::Error, "hostYield called before the module was initialized"));
+    EXPECT_TRUE(log.Contains(LogLevel::Error, LogGroup::DBG,
+                             "hostYield called before the module was initialized"));
 }
 
 TEST(AppModuleStop, UnsubscribesWhatWasSubscribedAndEmptiesTheTablesOnce) {
@@ -66,6 +78,9 @@ TEST(AppModuleStop, UnsubscribesWhatWasSubscribedAndEmptiesTheTablesOnce) {
     loaded->ExactListeners()["/a"] = [](const PluginResourceEvent&) {};
     loaded->PatternListeners()["/a/*"] = [](const PluginResourceEvent&) {};
     loaded->StartTimer("T", 10, [] {});
+    loaded->PendingServiceProxyRequests()["s.m"] = [](const auto&) {};
+    loaded->AsyncServiceProxyHandlers()["s.a"] = [](const auto&) {};
+    loaded->ReceivedServiceProxyReplies()["s.r"] = {};
     // Initialize subscribed the service-proxy events.
     EXPECT_THAT(loaded.host.Trace(),
                 ElementsAre("hostSubscribe 'OnServiceProxyUuidEvent' flags=1",
@@ -88,12 +103,29 @@ TEST(AppModuleStop, UnsubscribesWhatWasSubscribedAndEmptiesTheTablesOnce) {
     }
     EXPECT_TRUE(loaded->HostEventHandlers().empty() && loaded->Timers().empty() &&
                 loaded->ExactListeners().empty() && loaded->PatternListeners().empty());
+    EXPECT_TRUE(loaded->PendingServiceProxyRequests().empty() &&
+                loaded->AsyncServiceProxyHandlers().empty() &&
+                loaded->ReceivedServiceProxyReplies().empty());
     EXPECT_EQ(loaded->SubscriptionCounts()["OnJsonApiEvent_a"], 2);  // counts stay
     EXPECT_EQ(loaded->PendingTaskCount(), 1u);                       // so do tasks
 
     loaded.host.ClearCalls();
     loaded->Stop();  // nothing left to unsubscribe
     EXPECT_TRUE(loaded.host.Calls().empty());
+}
+
+TEST(AppModuleStop, ShutdownStopsTheModuleBeforeDestroyingIt) {
+    LoadedModule loaded;
+    ASSERT_TRUE(loaded.Initialize());
+    loaded->SubscribeHostEvent("OnJsonApiEvent_a");
+    loaded.host.ClearCalls();
+    loaded.Shutdown();
+    EXPECT_THAT(loaded.host.Trace(HostEntry::Unsubscribe),
+                ::testing::UnorderedElementsAre("hostUnsubscribe 'OnJsonApiEvent_a'",
+                                                "hostUnsubscribe 'OnServiceProxyUuidEvent'",
+                                                "hostUnsubscribe 'OnServiceProxyMethodEvent'",
+                                                "hostUnsubscribe 'OnServiceProxyAsyncEvent'"));
+    EXPECT_FALSE(loaded.host.IsSubscribed("OnJsonApiEvent_a"));
 }
 
 TEST(AppModuleLifetime, ModulesHoldTheLogManagerUntilTheLastIsDestroyed) {

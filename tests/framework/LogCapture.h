@@ -3,7 +3,8 @@
 //
 //   Tavo::Testing::LogCapture log;
 //   ... code that logs ...
-//   EXPECT_TRUE(log.Contains(Tavo::LogLevel::Warn, "Couldn't find timer named T"));
+//   EXPECT_TRUE(log.Contains(Tavo::LogLevel::Warn, Tavo::LogGroup::DBG | Tavo::LogGroup::NET,
+//                            "Couldn't find timer named T"));
 //
 // Holds its own reference on the log manager, so the manager (and this target)
 // survive modules destroyed meanwhile.
@@ -50,10 +51,10 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return lines_;
     }
-    // Whether a record with exactly this level and message was captured.
-    bool Contains(LogLevel level, std::string_view message) const {
+    // Whether a record with exactly this level, group mask and message was captured.
+    bool Contains(LogLevel level, std::uint64_t groups, std::string_view message) const {
         for (const Line& line : Lines()) {
-            if (line.level == level && line.message == message) {
+            if (line.level == level && line.groups == groups && line.message == message) {
                 return true;
             }
         }

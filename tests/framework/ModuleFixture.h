@@ -47,6 +47,9 @@ public:
     auto& Timers() { return timers_; }
     auto& ExactListeners() { return exactListeners_; }
     auto& PatternListeners() { return patternListeners_; }
+    auto& PendingServiceProxyRequests() { return pendingServiceProxyRequests_; }
+    auto& AsyncServiceProxyHandlers() { return asyncServiceProxyHandlers_; }
+    auto& ReceivedServiceProxyReplies() { return receivedServiceProxyReplies_; }
 };
 
 // Loads `M` as a plugin of API 18.0.0; Initialize connects it to `host`.

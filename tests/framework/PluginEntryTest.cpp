@@ -147,7 +147,7 @@ TEST(PluginFullName, PrefixFollowsTheTypeNameExactly) {
         LogCapture log;
         EXPECT_EQ(GetFullNameFromShortNameAndType("vex-heartbeat", row.type), row.fullName);
         EXPECT_EQ(log.Lines().size(), row.logsError ? 1u : 0u);
-        EXPECT_EQ(log.Contains(LogLevel::Error,
+        EXPECT_EQ(log.Contains(LogLevel::Error, LogGroup::DBG,
                                "            Plugin Manager| GetFullNameFromShortNameAndType("
                                "\"vex-heartbeat\", \"" +
                                    row.type.ToText() + "\") called with an unknown type"),

@@ -55,7 +55,8 @@ TEST_F(ServiceProxy, StoredRepliesFulfilPendingRequestsOnePerEventTheLatestPerKe
     std::sort(fulfilled.begin(), fulfilled.end());
     EXPECT_THAT(fulfilled, ElementsAre("a.b.c=3", "k1=1", "k2=2"));
     EXPECT_EQ(log.Matching("Fulfilled service proxy request: ").size(), 3u);
-    EXPECT_TRUE(log.Contains(Tavo::LogLevel::Always, "Fulfilled service proxy request: a.b.c"));
+    EXPECT_TRUE(log.Contains(Tavo::LogLevel::Always, Tavo::LogGroup::DBG,
+                             "Fulfilled service proxy request: a.b.c"));
 }
 
 TEST_F(ServiceProxy, AsyncRepliesGoToTheirHandlerOrAreDroppedWithAnError) {
@@ -69,7 +70,7 @@ TEST_F(ServiceProxy, AsyncRepliesGoToTheirHandlerOrAreDroppedWithAnError) {
     EXPECT_THAT(pushed, ElementsAre("hello"));
     EXPECT_TRUE(fulfilled.empty());
     EXPECT_TRUE(log.Contains(
-        Tavo::LogLevel::Error,
+        Tavo::LogLevel::Error, Tavo::LogGroup::DBG,
         "Could not find registered handler for async service proxy event chat.typing"));
 }
 

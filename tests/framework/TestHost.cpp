@@ -67,7 +67,8 @@ TestHost::TestHost(std::uint32_t hostContext)
                              " flags=" + std::to_string(flags),
                      .hostContext = context,
                      .flags = flags,
-                     .callbackContext = callbackContext});
+                     .callbackContext = callbackContext,
+                     .eventCallback = callback});
         host.Locked([&] {
             std::erase_if(host.subscriptions_, [&](const HostSubscription& existing) {
                 return existing.eventName == subscription.eventName;
@@ -100,7 +101,8 @@ TestHost::TestHost(std::uint32_t hostContext)
                      .line = "hostScheduleCallback" + Quoted(Copy(description)) + delay,
                      .flags = flags,
                      .delaySeconds = delaySeconds,
-                     .callbackContext = context});
+                     .callbackContext = context,
+                     .taskCallback = callback});
         host.Locked([&] {
             const double due = host.now_ + std::max(delaySeconds, 0.0);
             host.queue_.emplace(due, HostScheduledTask{callback, context, due});

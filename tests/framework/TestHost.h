@@ -55,6 +55,8 @@ struct HostCall {
     std::vector<std::string> arguments{};  // as JSON, after "name=" when named
     double delaySeconds = 0;
     void* callbackContext = nullptr;
+    HostEventCallback eventCallback = nullptr;     // hostSubscribe
+    HostScheduledCallback taskCallback = nullptr;  // hostScheduleCallback
 };
 
 struct HostSubscription {

@@ -180,24 +180,6 @@ TEST(LogManager, TargetsMayLogAttachAndReleaseFromTheirWrite) {
     LogManager::AddReference();  // what FreshLogManager releases
 }
 
-TEST_F(Logging, ThreadsLogWholeRecords) {
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([t] {
-            for (int i = 0; i < 200; ++i) {
-                Log(LogLevel::Warn, LogGroup::DBG, "thread %d record %d", t, i);
-            }
-        });
-    }
-    for (auto& thread : threads) {
-        thread.join();
-    }
-    ASSERT_EQ(target.seen.size(), 800u);
-    for (const auto& seen : target.seen) {
-        ASSERT_EQ(seen.message.rfind("thread ", 0), 0u) << seen.message;
-    }
-}
-
 TEST(LogGroups, NamesMasksAndRegistersNewNames) {
     const struct {
         std::uint64_t mask;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <vector>
 
 namespace {
 
@@ -17,7 +18,9 @@ Stats Since(const Stats& before) {
                  now.bytesAllocated - before.bytesAllocated,
                  now.allocations - before.allocations,
                  now.bytesFreed - before.bytesFreed,
-                 now.frees - before.frees};
+                 now.frees - before.frees,
+                 now.bytesInUse,
+                 now.liveBlocks};
 }
 
 // Sizes are the usable sizes of the blocks; the peak is the largest live
@@ -65,6 +68,40 @@ TEST(MemoryAccounting, ReallocateAndDuplicateTextCountWhatTheyAllocateAndFree) {
     EXPECT_STREQ(copy, "heartbeat");
     EXPECT_EQ(Since(before).allocations, 1u);
     Tavo::Memory::Free(copy);
+}
+
+TEST(MemoryAccounting, LiveTotalsFollowAllocationsAndFrees) {
+    const Stats before = ReadStats();
+    std::vector<void*> blocks;
+    for (int i = 0; i < 100; ++i) {
+        blocks.push_back(Tavo::Memory::Allocate(32));
+    }
+    blocks.push_back(Tavo::Memory::Reallocate(Tavo::Memory::Allocate(8), 256));
+    const Stats during = Since(before);
+    EXPECT_EQ(during.liveBlocks, before.liveBlocks + 101);
+    EXPECT_EQ(during.bytesInUse - before.bytesInUse, during.bytesAllocated - during.bytesFreed);
+    for (void* block : blocks) {
+        Tavo::Memory::Free(block);
+    }
+    const Stats after = ReadStats();
+    EXPECT_EQ(after.liveBlocks, before.liveBlocks);
+    EXPECT_EQ(after.bytesInUse, before.bytesInUse);
+}
+
+// The block count recorded with the peak is the live count at that moment:
+// blocks allocated and freed before do not add to it.
+TEST(MemoryAccounting, PeakAllocationsCountOnlyLiveBlocks) {
+    for (int i = 0; i < 1000; ++i) {
+        Tavo::Memory::Free(Tavo::Memory::Allocate(16));
+    }
+    const Stats before = ReadStats();
+    void* big = Tavo::Memory::Allocate(before.peakBytes + (1u << 20));  // raises the peak
+    ASSERT_NE(big, nullptr);
+    const Stats atPeak = ReadStats();
+    EXPECT_GT(atPeak.peakBytes, before.peakBytes);
+    EXPECT_EQ(atPeak.peakAllocations, atPeak.liveBlocks);
+    EXPECT_LE(atPeak.peakAllocations + 1000, atPeak.allocations);  // the freed blocks are out
+    Tavo::Memory::Free(big);
 }
 
 }  // namespace
