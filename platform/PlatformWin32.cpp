@@ -61,7 +61,14 @@ Function Lookup(HMODULE library, const char* name) {
 const TraceEntryPoints& Tracing() {
     static const TraceEntryPoints entries = [] {
         TraceEntryPoints found;
-        HMODULE library = LoadLibraryA("Advapi32.dll");
+        // Why not LoadLibrary at once: this runs during the library's static
+        // initialisation, under the system's loader lock, where loading
+        // another library risks a deadlock. Every host process has Advapi32
+        // loaded already; pin that one, and load it only where it is not.
+        HMODULE library = nullptr;
+        if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_PIN, "Advapi32.dll", &library)) {
+            library = LoadLibraryA("Advapi32.dll");
+        }
         if (library == nullptr) {
             return found;
         }
