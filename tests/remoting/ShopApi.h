@@ -72,11 +72,14 @@ inline void DeclareShop(BindingRegistry& api, int& calls) {
         .Route(HttpMethod::Post, "/orders")
         .Argument("order", Location::Body)
         .OptionalArgument("userId");
-    api.DeclareFunction("Add",
-                        [&calls](std::int32_t a, std::int32_t b, std::int32_t c) {
-                            ++calls;
-                            return a * 100 + b * 10 + c;
-                        })
+    api.DeclareFunction(
+           "Add",
+           [&calls](std::int32_t a, std::int32_t b, std::int32_t c) {
+               ++calls;
+               // In 64 bits, so that no argument overflows; the
+               // result wraps to 32 bits.
+               return static_cast<std::int32_t>(std::int64_t{a} * 100 + std::int64_t{b} * 10 + c);
+           })
         .Route(HttpMethod::Post, "/add/{a}")
         .Argument("a", Location::Path)
         .Argument("b")
