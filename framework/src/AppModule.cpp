@@ -2,6 +2,7 @@
 
 #include "PluginLogTarget.h"
 #include "TelemetrySender.h"
+#include "binding/ApiVersionText.h"
 #include "logging/Diagnostics.h"
 #include "logging/Format.h"
 #include "logging/Log.h"
@@ -167,7 +168,7 @@ void AppModule::Load(PluginLoadRecord& record, std::string_view shortName, const
     if (!IsHostApiCompatible(hostVersion, kPluginApiVersion)) {
         const std::string message =
             Format("%1 which supports plugin API %2 is not compatible with core's plugin API %3",
-                   shortName, kPluginApiVersion, hostVersion);
+                   shortName, ToText(kPluginApiVersion), ToText(hostVersion));
         TAVO_FATAL(Diagnostics::kIncompatibleHostApi, "%s", message.c_str());
     }
 

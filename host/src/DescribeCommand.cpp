@@ -16,6 +16,7 @@
 
 #include "HostCommand.h"
 #include "PluginLoader.h"
+#include "binding/ApiVersionText.h"
 #include "binding/BindingProperty.h"
 #include "binding/BindingTypeInfo.h"
 #include "formats/JsonWriter.h"
@@ -205,8 +206,8 @@ BindingProperty DescribeExport(const PluginLibrary& plugin, const PluginApiVersi
     header.Field("path").SetString(plugin.Path());
     header.Field("symbol").SetString(plugin.Symbol());
     header.Field("shortName").SetString(plugin.ShortName());
-    header.Field("pluginApi").SetString(plugin.PluginVersion().ToText());
-    header.Field("hostApi").SetString(hostVersion.ToText());
+    header.Field("pluginApi").SetString(ToText(plugin.PluginVersion()));
+    header.Field("hostApi").SetString(ToText(hostVersion));
     BindingProperty& warnings = out.Field("warnings");
     warnings.MakeCollection();
     BindingProperty& types = out.Field("types");

@@ -8,6 +8,7 @@
 
 #include "PluginLoader.h"
 #include "VirtualClock.h"
+#include "binding/ApiVersionText.h"
 #include "binding/BindingPropertyArena.h"
 #include "binding/BindingRegistry.h"
 #include "binding/Converters.h"
@@ -430,12 +431,12 @@ int RunScenario(const Scenario& scenario, const RunOptions& options, RunResult& 
         details.Field("path").SetString(plugin->Path());
         details.Field("symbol").SetString(plugin->Symbol());
         details.Field("shortName").SetString(plugin->ShortName());
-        details.Field("pluginApi").SetString(plugin->PluginVersion().ToText());
-        details.Field("hostApi").SetString(options.hostVersion.ToText());
+        details.Field("pluginApi").SetString(ToText(plugin->PluginVersion()));
+        details.Field("hostApi").SetString(ToText(options.hostVersion));
         timeline.Add(0, "load",
                      plugin->ShortName() + " through " + plugin->Symbol() + ": plugin API " +
-                         plugin->PluginVersion().ToText() + ", host API " +
-                         options.hostVersion.ToText(),
+                         ToText(plugin->PluginVersion()) + ", host API " +
+                         ToText(options.hostVersion),
                      details);
     }
 

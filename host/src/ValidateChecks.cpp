@@ -14,6 +14,7 @@
 #include "ResourceStore.h"
 #include "ValidateFuzz.h"
 #include "ValidateHost.h"
+#include "binding/ApiVersionText.h"
 #include "binding/BindingProperty.h"
 #include "binding/HostValueConvert.h"
 
@@ -213,7 +214,7 @@ int CheckRecord(const CheckOptions& options, CheckReport& report) {
                             kUnwritten,
                             static_cast<const char*>(kUnwritten),
                             static_cast<const PluginApiExport*>(kUnwritten)};
-    report.Progress("calling " + symbol + " with host API " + offered.ToText());
+    report.Progress("calling " + symbol + " with host API " + ToText(offered));
     void* module = load(&record);
     Problems problems;
     const PluginApiVersion written{record.apiMajor, record.apiMinor, record.apiPatch, "", ""};
@@ -224,8 +225,8 @@ int CheckRecord(const CheckOptions& options, CheckReport& report) {
                      " is not the one returned, " + Hex(module));
     }
     if (!IsHostApiCompatible(offered, written) || written.major != offered.major) {
-        problems.Add("the record's API version " + written.ToText() + " does not fit host API " +
-                     offered.ToText());
+        problems.Add("the record's API version " + ToText(written) + " does not fit host API " +
+                     ToText(offered));
     }
     const bool callbacksWritten = record.callbacks != nullptr && record.callbacks != kUnwritten;
     if (!callbacksWritten) {
@@ -251,7 +252,7 @@ int CheckRecord(const CheckOptions& options, CheckReport& report) {
     if (!problems.Empty()) {
         return problems.Fail(report);
     }
-    return report.Pass("plugin API " + written.ToText() + ", short name " + expectedName);
+    return report.Pass("plugin API " + ToText(written) + ", short name " + expectedName);
 }
 
 // The shared block of the incompatible-version check: the record the export
@@ -292,10 +293,10 @@ int CheckIncompatible(const CheckOptions& options, CheckReport& report) {
                                      static_cast<const PluginApiExport*>(kUnwritten)};
     block->before = block->record;
     block->called = 1;
-    report.Progress("calling the export with host API " + offered.ToText());
+    report.Progress("calling the export with host API " + ToText(offered));
     void* module = load(&block->record);
     return report.Fail("the export returned (module " + Hex(module) + ") to a host with API " +
-                       offered.ToText() + "; it must end the process");
+                       ToText(offered) + "; it must end the process");
 }
 
 std::optional<CheckResult> JudgeIncompatible(const IsolatedOutcome& outcome) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "binding/ApiVersionText.h"
 #include "framework/AppModule.h"
 #include "platform/MemoryAccounting.h"
 #include "tests/framework/LogCapture.h"
@@ -26,26 +27,26 @@ using Strings = std::vector<std::string>;
 
 TEST(PluginLoad, AcceptsHostsOfTheSameMajorAndWritesThePluginVersion) {
     for (PluginApiVersion host : {PluginApiVersion{18, 0, 0}, {18, 0, 5}, {18, 3, 0}}) {
-        SCOPED_TRACE(host.ToText());
+        SCOPED_TRACE(ToText(host));
         PluginLoadRecord record{host.major, host.minor, host.patch, nullptr,
                                 nullptr,    nullptr,    nullptr};
         void* handle = LoadPlugin<ProbeModule>(&record, "vex-heartbeat");
         ASSERT_NE(handle, nullptr);
         const PluginApiVersion written{record.apiMajor, record.apiMinor, record.apiPatch};
-        EXPECT_EQ(written.ToText(), "18.0.0");
+        EXPECT_EQ(ToText(written), "18.0.0");
         record.callbacks->Shutdown(handle);
     }
 }
 
 TEST(PluginLoadDeathTest, RefusesAnotherMajorWithTheFatalReport) {
     for (PluginApiVersion host : {PluginApiVersion{17, 9, 9}, {19, 0, 0}}) {
-        SCOPED_TRACE(host.ToText());
+        SCOPED_TRACE(ToText(host));
         PluginLoadRecord record{host.major, host.minor, host.patch, nullptr,
                                 nullptr,    nullptr,    nullptr};
         EXPECT_DEATH(LoadPlugin<ProbeModule>(&record, "vex-heartbeat"),
                      "Expression: ALE-EECF0606\n\nDescription: vex-heartbeat which supports plugin "
                      "API 18.0.0 is not compatible with core's plugin API " +
-                         host.ToText());
+                         ToText(host));
     }
 }
 

@@ -27,71 +27,32 @@
 //                   loaded       after the export returned, before Initialize;
 //                   initialized  after Initialize, before Shutdown returns.
 
-#include <cstddef>
-#include <cstdint>
-#include <string>
+#include <stddef.h>
+#include <stdint.h>
+
+#include "abi/AbiLayout.h"
 
 #include "abi/ApiExport.h"
 #include "abi/HostValue.h"
 
+#ifdef __cplusplus
 namespace Tavo {
+extern "C" {
+#endif
 
-struct HostInterface;
-struct HostEvent;
-struct HostRequest;
-struct HostResponse;
-struct PluginMemoryStats;
-struct HostConnection;
-
-// ---------------------------------------------------------------------------
-// Plugin API version
-
-// A plugin API version. Not a boundary record: the load record carries only
-// the three numbers. The texts are static (never owned); null counts as empty.
-struct PluginApiVersion {
-    std::uint32_t major = 0;
-    std::uint32_t minor = 0;
-    std::uint32_t patch = 0;
-    const char* prerelease = "";
-    const char* build = "";
-
-    // "major.minor.patch", then "-prerelease" and "+build" when not empty:
-    // "18.0.0", "18.2.1-beta+7", "18.0.0+5".
-    std::string ToText() const {
-        std::string text = std::to_string(major);
-        text += '.';
-        text += std::to_string(minor);
-        text += '.';
-        text += std::to_string(patch);
-        if (prerelease != nullptr && *prerelease != '\0') {
-            text += '-';
-            text += prerelease;
-        }
-        if (build != nullptr && *build != '\0') {
-            text += '+';
-            text += build;
-        }
-        return text;
-    }
-};
-
-// The plugin API this framework implements.
-inline constexpr PluginApiVersion kPluginApiVersion{18, 0, 0, "", ""};
-
-// Whether a host offering `host` can load a plugin built for `plugin`: the
-// majors must be equal and the host must be at least as new in minor, then
-// patch. Prerelease and build texts take no part.
-constexpr bool IsHostApiCompatible(const PluginApiVersion& host, const PluginApiVersion& plugin) {
-    if (host.major != plugin.major) {
-        return false;
-    }
-    return host.minor > plugin.minor || (host.minor == plugin.minor && host.patch >= plugin.patch);
-}
+typedef struct HostInterface HostInterface;
+typedef struct HostConnection HostConnection;
+typedef struct PluginMemoryStats PluginMemoryStats;
+typedef struct PluginCallbacks PluginCallbacks;
+typedef struct PluginLoadRecord PluginLoadRecord;
+typedef struct HostEvent HostEvent;
+typedef struct HostHeaderPair HostHeaderPair;
+typedef struct HostRequestArgument HostRequestArgument;
+typedef struct HostRequest HostRequest;
+typedef struct HostResponse HostResponse;
 
 // ---------------------------------------------------------------------------
 // Callback types the plugin hands to the host
-
-extern "C" {
 
 // The host's resource and service-proxy event callback. `event` is owned by
 // the host and valid for the duration of the call.
@@ -108,8 +69,7 @@ typedef void (*HostScheduledCallback)(void* context);
 // the stream is exhausted (the caller presets it to 1). Returns 1 on success,
 // 0 on a read error. The reader owns `context`; `buffer` is the caller's.
 // [host-thread]
-typedef std::uint8_t (*HostStreamReadFn)(void* context, void* buffer, std::uint32_t* length,
-                                         std::uint8_t* more);
+typedef uint8_t (*HostStreamReadFn)(void* context, void* buffer, uint32_t* length, uint8_t* more);
 // Ends a stream; `context` is not used again afterwards.
 // [host-thread]
 typedef void (*HostStreamCloseFn)(void* context);
@@ -118,12 +78,8 @@ typedef void (*HostStreamCloseFn)(void* context);
 // [host-thread]
 typedef void (*HostResponseReleaseFn)(HostResponse* response);
 
-}  // extern "C"
-
 // ---------------------------------------------------------------------------
 // The host's table of services
-
-extern "C" {
 
 // Entry types of HostInterface. Every entry gets the table's own address
 // first (the host may keep its state beside the table and find it from
@@ -134,46 +90,42 @@ extern "C" {
 // belong to the caller; what the host puts into `response` stays the host's
 // until the caller calls its release function.
 // [host-thread & initialized]
-typedef std::uint32_t (*HostSendRequestFn)(HostInterface* self, HostResponse* response,
-                                           const HostRequest* request);
+typedef uint32_t (*HostSendRequestFn)(HostInterface* self, HostResponse* response,
+                                      const HostRequest* request);
 // 1 and 2: part of the table, never called by the plugin.
-typedef std::uint32_t (*HostReserved1Fn)(HostInterface* self, std::uintptr_t first,
-                                         std::uintptr_t second);
-typedef std::uint32_t (*HostReserved2Fn)(HostInterface* self, std::uintptr_t word);
+typedef uint32_t (*HostReserved1Fn)(HostInterface* self, uintptr_t first, uintptr_t second);
+typedef uint32_t (*HostReserved2Fn)(HostInterface* self, uintptr_t word);
 // 3: subscribes `callback` to the host event `eventName` (copied by the host)
 // for the plugin `hostContext`; the host calls it with `context` in the event.
 // `flags`: 0 for resource events, 1 for service-proxy events.
 // [host-thread & initialized]
-typedef std::uint32_t (*HostSubscribeFn)(HostInterface* self, const char* eventName,
-                                         std::uint32_t hostContext, HostEventCallback callback,
-                                         void* context, std::int32_t flags);
+typedef uint32_t (*HostSubscribeFn)(HostInterface* self, const char* eventName,
+                                    uint32_t hostContext, HostEventCallback callback, void* context,
+                                    int32_t flags);
 // 4: ends the subscription to `eventName` (copied by the host) for `hostContext`.
 // [host-thread & initialized]
-typedef std::uint32_t (*HostUnsubscribeFn)(HostInterface* self, const char* eventName,
-                                           std::uint32_t hostContext);
+typedef uint32_t (*HostUnsubscribeFn)(HostInterface* self, const char* eventName,
+                                      uint32_t hostContext);
 // 5: calls `callback(context)` once, after `delaySeconds`. `description` is
 // for the host's bookkeeping and copied by it; `context` stays the plugin's
 // and must live until the callback has run. `flags` is always 0.
 // [any-thread & initialized]
-typedef std::uint32_t (*HostScheduleCallbackFn)(HostInterface* self, const char* description,
-                                                HostScheduledCallback callback, void* context,
-                                                double delaySeconds, std::int32_t flags);
+typedef uint32_t (*HostScheduleCallbackFn)(HostInterface* self, const char* description,
+                                           HostScheduledCallback callback, void* context,
+                                           double delaySeconds, int32_t flags);
 // 6: hands control to the host, which may run other work (including calls
 // into this plugin) before it returns.
 // [host-thread & initialized]
-typedef std::uint32_t (*HostYieldFn)(HostInterface* self);
+typedef uint32_t (*HostYieldFn)(HostInterface* self);
 // 7 and 8: bracket a cooperative wait. `description` is copied by the host;
 // `flags` is always 0. Waits nest.
 // [host-thread & initialized]
-typedef std::uint32_t (*HostBeginWaitFn)(HostInterface* self, const char* description,
-                                         std::int32_t flags);
-typedef std::uint32_t (*HostEndWaitFn)(HostInterface* self);
+typedef uint32_t (*HostBeginWaitFn)(HostInterface* self, const char* description, int32_t flags);
+typedef uint32_t (*HostEndWaitFn)(HostInterface* self);
 // 9: one log record: `level` 0 Okay, 1 Warn, 2 Error, 3 Always; `message` is
 // copied by the host.
 // [any-thread & initialized]
-typedef void (*HostLogFn)(HostInterface* self, std::int32_t level, const char* message);
-
-}  // extern "C"
+typedef void (*HostLogFn)(HostInterface* self, int32_t level, const char* message);
 
 // The host's service table. Owned by the host; it stays in place until
 // Shutdown returns. The plugin never writes to it. The host may extend it
@@ -191,29 +143,29 @@ struct HostInterface {
     HostLogFn hostLog;                            // 9
 };
 #if UINTPTR_MAX == 0xFFFFFFFFu
-static_assert(sizeof(HostInterface) == 40);
-static_assert(offsetof(HostInterface, hostSendRequest) == 0);
-static_assert(offsetof(HostInterface, reserved1) == 4);
-static_assert(offsetof(HostInterface, reserved2) == 8);
-static_assert(offsetof(HostInterface, hostSubscribe) == 12);
-static_assert(offsetof(HostInterface, hostUnsubscribe) == 16);
-static_assert(offsetof(HostInterface, hostScheduleCallback) == 20);
-static_assert(offsetof(HostInterface, hostYield) == 24);
-static_assert(offsetof(HostInterface, hostBeginWait) == 28);
-static_assert(offsetof(HostInterface, hostEndWait) == 32);
-static_assert(offsetof(HostInterface, hostLog) == 36);
+TAVO_ABI_ASSERT(sizeof(HostInterface) == 40);
+TAVO_ABI_ASSERT(offsetof(HostInterface, hostSendRequest) == 0);
+TAVO_ABI_ASSERT(offsetof(HostInterface, reserved1) == 4);
+TAVO_ABI_ASSERT(offsetof(HostInterface, reserved2) == 8);
+TAVO_ABI_ASSERT(offsetof(HostInterface, hostSubscribe) == 12);
+TAVO_ABI_ASSERT(offsetof(HostInterface, hostUnsubscribe) == 16);
+TAVO_ABI_ASSERT(offsetof(HostInterface, hostScheduleCallback) == 20);
+TAVO_ABI_ASSERT(offsetof(HostInterface, hostYield) == 24);
+TAVO_ABI_ASSERT(offsetof(HostInterface, hostBeginWait) == 28);
+TAVO_ABI_ASSERT(offsetof(HostInterface, hostEndWait) == 32);
+TAVO_ABI_ASSERT(offsetof(HostInterface, hostLog) == 36);
 #endif
 
 // What the host hands to Initialize. Owned by the host, which leaves it in
 // place until Shutdown returns: the module keeps the pointer.
 struct HostConnection {
-    HostInterface* host;        // the host's table; host-owned
-    std::uint32_t hostContext;  // the host's handle for this plugin
+    HostInterface* host;   // the host's table; host-owned
+    uint32_t hostContext;  // the host's handle for this plugin
 };
 #if UINTPTR_MAX == 0xFFFFFFFFu
-static_assert(sizeof(HostConnection) == 8);
-static_assert(offsetof(HostConnection, host) == 0);
-static_assert(offsetof(HostConnection, hostContext) == 4);
+TAVO_ABI_ASSERT(sizeof(HostConnection) == 8);
+TAVO_ABI_ASSERT(offsetof(HostConnection, host) == 0);
+TAVO_ABI_ASSERT(offsetof(HostConnection, hostContext) == 4);
 #endif
 
 // ---------------------------------------------------------------------------
@@ -222,25 +174,23 @@ static_assert(offsetof(HostConnection, hostContext) == 4);
 // The plugin's allocation counters, written by GetMemoryStats. All six are
 // totals since the library was loaded.
 struct PluginMemoryStats {
-    std::uint64_t peakBytes;        // largest bytes in use seen so far
-    std::uint64_t peakAllocations;  // live allocations when peakBytes was last raised
-    std::uint64_t bytesAllocated;
-    std::uint64_t allocations;
-    std::uint64_t bytesFreed;
-    std::uint64_t frees;
-    std::uint32_t reserved0;  // always 0
-    std::uint32_t reserved1;  // always 0
+    uint64_t peakBytes;        // largest bytes in use seen so far
+    uint64_t peakAllocations;  // live allocations when peakBytes was last raised
+    uint64_t bytesAllocated;
+    uint64_t allocations;
+    uint64_t bytesFreed;
+    uint64_t frees;
+    uint32_t reserved0;  // always 0
+    uint32_t reserved1;  // always 0
 };
-static_assert(sizeof(PluginMemoryStats) == 56);
-static_assert(offsetof(PluginMemoryStats, peakAllocations) == 8);
-static_assert(offsetof(PluginMemoryStats, bytesAllocated) == 16);
-static_assert(offsetof(PluginMemoryStats, allocations) == 24);
-static_assert(offsetof(PluginMemoryStats, bytesFreed) == 32);
-static_assert(offsetof(PluginMemoryStats, frees) == 40);
-static_assert(offsetof(PluginMemoryStats, reserved0) == 48);
-static_assert(offsetof(PluginMemoryStats, reserved1) == 52);
-
-extern "C" {
+TAVO_ABI_ASSERT(sizeof(PluginMemoryStats) == 56);
+TAVO_ABI_ASSERT(offsetof(PluginMemoryStats, peakAllocations) == 8);
+TAVO_ABI_ASSERT(offsetof(PluginMemoryStats, bytesAllocated) == 16);
+TAVO_ABI_ASSERT(offsetof(PluginMemoryStats, allocations) == 24);
+TAVO_ABI_ASSERT(offsetof(PluginMemoryStats, bytesFreed) == 32);
+TAVO_ABI_ASSERT(offsetof(PluginMemoryStats, frees) == 40);
+TAVO_ABI_ASSERT(offsetof(PluginMemoryStats, reserved0) == 48);
+TAVO_ABI_ASSERT(offsetof(PluginMemoryStats, reserved1) == 52);
 
 // The plugin callbacks. `module` is the handle the export returned.
 //
@@ -248,7 +198,7 @@ extern "C" {
 // verdict (1 started, 0 not). `connection` is the host's and must stay valid
 // until Shutdown returns.
 // [host-thread & loaded]
-typedef std::uint8_t (*PluginInitializeFn)(void* module, HostConnection* connection);
+typedef uint8_t (*PluginInitializeFn)(void* module, HostConnection* connection);
 // Stops the module and destroys it; the handle, the callback table, the
 // short name and the export block are gone when it returns.
 // [host-thread & initialized]
@@ -256,8 +206,6 @@ typedef void (*PluginShutdownFn)(void* module);
 // Writes the counters into `out` (the host's record). `module` is not used.
 // [any-thread]
 typedef void (*PluginGetMemoryStatsFn)(void* module, PluginMemoryStats* out);
-
-}  // extern "C"
 
 // The plugin's callback table. Lives inside the module object, so it exists
 // exactly as long as the module.
@@ -267,19 +215,19 @@ struct PluginCallbacks {
     PluginGetMemoryStatsFn GetMemoryStats;  // 2
 };
 #if UINTPTR_MAX == 0xFFFFFFFFu
-static_assert(sizeof(PluginCallbacks) == 12);
-static_assert(offsetof(PluginCallbacks, Initialize) == 0);
-static_assert(offsetof(PluginCallbacks, Shutdown) == 4);
-static_assert(offsetof(PluginCallbacks, GetMemoryStats) == 8);
+TAVO_ABI_ASSERT(sizeof(PluginCallbacks) == 12);
+TAVO_ABI_ASSERT(offsetof(PluginCallbacks, Initialize) == 0);
+TAVO_ABI_ASSERT(offsetof(PluginCallbacks, Shutdown) == 4);
+TAVO_ABI_ASSERT(offsetof(PluginCallbacks, GetMemoryStats) == 8);
 #endif
 
 // The record the host passes to the export. Owned by the host; the export
 // reads the host's version and, on success, overwrites every field. Nothing
 // is written when the versions are incompatible.
 struct PluginLoadRecord {
-    std::uint32_t apiMajor;  // in: the host's; out: the plugin's
-    std::uint32_t apiMinor;  // in: the host's; out: the plugin's
-    std::uint32_t apiPatch;  // in: the host's; out: the plugin's
+    uint32_t apiMajor;  // in: the host's; out: the plugin's
+    uint32_t apiMinor;  // in: the host's; out: the plugin's
+    uint32_t apiPatch;  // in: the host's; out: the plugin's
     // out: inside the module; gone when Shutdown returns.
     const PluginCallbacks* callbacks;
     // out: the module handle, first argument of every plugin callback.
@@ -290,17 +238,15 @@ struct PluginLoadRecord {
     const PluginApiExport* apiExport;
 };
 #if UINTPTR_MAX == 0xFFFFFFFFu
-static_assert(sizeof(PluginLoadRecord) == 28);
-static_assert(offsetof(PluginLoadRecord, apiMajor) == 0);
-static_assert(offsetof(PluginLoadRecord, apiMinor) == 4);
-static_assert(offsetof(PluginLoadRecord, apiPatch) == 8);
-static_assert(offsetof(PluginLoadRecord, callbacks) == 12);
-static_assert(offsetof(PluginLoadRecord, module) == 16);
-static_assert(offsetof(PluginLoadRecord, shortName) == 20);
-static_assert(offsetof(PluginLoadRecord, apiExport) == 24);
+TAVO_ABI_ASSERT(sizeof(PluginLoadRecord) == 28);
+TAVO_ABI_ASSERT(offsetof(PluginLoadRecord, apiMajor) == 0);
+TAVO_ABI_ASSERT(offsetof(PluginLoadRecord, apiMinor) == 4);
+TAVO_ABI_ASSERT(offsetof(PluginLoadRecord, apiPatch) == 8);
+TAVO_ABI_ASSERT(offsetof(PluginLoadRecord, callbacks) == 12);
+TAVO_ABI_ASSERT(offsetof(PluginLoadRecord, module) == 16);
+TAVO_ABI_ASSERT(offsetof(PluginLoadRecord, shortName) == 20);
+TAVO_ABI_ASSERT(offsetof(PluginLoadRecord, apiExport) == 24);
 #endif
-
-extern "C" {
 
 // The library's single export, named kPluginExportPrefix followed by the
 // short name with "-" turned into "_" (load_vex_heartbeat). Builds the
@@ -308,10 +254,6 @@ extern "C" {
 // fills `record` and returns the module handle it wrote at offset 16.
 // [host-thread]
 typedef void* (*PluginLoadFn)(PluginLoadRecord* record);
-
-}  // extern "C"
-
-inline constexpr const char* kPluginExportPrefix = "load_";
 
 // ---------------------------------------------------------------------------
 // Events
@@ -321,15 +263,15 @@ inline constexpr const char* kPluginExportPrefix = "load_";
 struct HostEvent {
     const char* name;  // NUL-terminated event name; host-owned
     HostValue payload;
-    std::uintptr_t reserved;  // not read by the plugin
-    void* context;            // what the plugin passed to hostSubscribe
+    uintptr_t reserved;  // not read by the plugin
+    void* context;       // what the plugin passed to hostSubscribe
 };
 #if UINTPTR_MAX == 0xFFFFFFFFu
-static_assert(sizeof(HostEvent) == 24);
-static_assert(offsetof(HostEvent, name) == 0);
-static_assert(offsetof(HostEvent, payload) == 4);
-static_assert(offsetof(HostEvent, reserved) == 16);
-static_assert(offsetof(HostEvent, context) == 20);
+TAVO_ABI_ASSERT(sizeof(HostEvent) == 24);
+TAVO_ABI_ASSERT(offsetof(HostEvent, name) == 0);
+TAVO_ABI_ASSERT(offsetof(HostEvent, payload) == 4);
+TAVO_ABI_ASSERT(offsetof(HostEvent, reserved) == 16);
+TAVO_ABI_ASSERT(offsetof(HostEvent, context) == 20);
 #endif
 
 // ---------------------------------------------------------------------------
@@ -341,8 +283,8 @@ struct HostHeaderPair {
     const char* value;
 };
 #if UINTPTR_MAX == 0xFFFFFFFFu
-static_assert(sizeof(HostHeaderPair) == 8);
-static_assert(offsetof(HostHeaderPair, value) == 4);
+TAVO_ABI_ASSERT(sizeof(HostHeaderPair) == 8);
+TAVO_ABI_ASSERT(offsetof(HostHeaderPair, value) == 4);
 #endif
 
 // One argument of a request: named, or positional when `name` is null.
@@ -352,9 +294,9 @@ struct HostRequestArgument {
     HostValue value;
 };
 #if UINTPTR_MAX == 0xFFFFFFFFu
-static_assert(sizeof(HostRequestArgument) == 16);
-static_assert(offsetof(HostRequestArgument, name) == 0);
-static_assert(offsetof(HostRequestArgument, value) == 4);
+TAVO_ABI_ASSERT(sizeof(HostRequestArgument) == 16);
+TAVO_ABI_ASSERT(offsetof(HostRequestArgument, name) == 0);
+TAVO_ABI_ASSERT(offsetof(HostRequestArgument, value) == 4);
 #endif
 
 // A REST request, in either direction. Incoming (the host calls an exported
@@ -363,37 +305,37 @@ static_assert(offsetof(HostRequestArgument, value) == 4);
 // fills it, and owns it and everything it points to for the call. Texts are
 // NUL-terminated.
 struct HostRequest {
-    std::uint32_t method;                  // HTTP method code 1..8, anything else means none
+    uint32_t method;                       // HTTP method code 1..8, anything else means none
     const char* target;                    // path, optionally "?" and a query string
     const HostRequestArgument* arguments;  // null when there are none
-    std::uint32_t argumentCount;
+    uint32_t argumentCount;
     // Incoming: the dispatch context the plugin placed in the export entry
     // being called (plugin-owned, outlives the call). Outgoing: null.
     void* dispatchContext;
     const HostHeaderPair* headers;
-    std::uint32_t headerCount;
-    const char* contentType;   // of the body; may be null
-    const std::uint8_t* body;  // null when there is none
-    std::uint32_t bodyLength;  // bytes
+    uint32_t headerCount;
+    const char* contentType;  // of the body; may be null
+    const uint8_t* body;      // null when there is none
+    uint32_t bodyLength;      // bytes
     // Incoming: the host's request context, handed back with the response.
     // Outgoing: the module's hostContext.
-    std::uintptr_t context;
+    uintptr_t context;
     const char* methodName;  // for method code 8; outgoing: null
 };
 #if UINTPTR_MAX == 0xFFFFFFFFu
-static_assert(sizeof(HostRequest) == 48);
-static_assert(offsetof(HostRequest, method) == 0);
-static_assert(offsetof(HostRequest, target) == 4);
-static_assert(offsetof(HostRequest, arguments) == 8);
-static_assert(offsetof(HostRequest, argumentCount) == 12);
-static_assert(offsetof(HostRequest, dispatchContext) == 16);
-static_assert(offsetof(HostRequest, headers) == 20);
-static_assert(offsetof(HostRequest, headerCount) == 24);
-static_assert(offsetof(HostRequest, contentType) == 28);
-static_assert(offsetof(HostRequest, body) == 32);
-static_assert(offsetof(HostRequest, bodyLength) == 36);
-static_assert(offsetof(HostRequest, context) == 40);
-static_assert(offsetof(HostRequest, methodName) == 44);
+TAVO_ABI_ASSERT(sizeof(HostRequest) == 48);
+TAVO_ABI_ASSERT(offsetof(HostRequest, method) == 0);
+TAVO_ABI_ASSERT(offsetof(HostRequest, target) == 4);
+TAVO_ABI_ASSERT(offsetof(HostRequest, arguments) == 8);
+TAVO_ABI_ASSERT(offsetof(HostRequest, argumentCount) == 12);
+TAVO_ABI_ASSERT(offsetof(HostRequest, dispatchContext) == 16);
+TAVO_ABI_ASSERT(offsetof(HostRequest, headers) == 20);
+TAVO_ABI_ASSERT(offsetof(HostRequest, headerCount) == 24);
+TAVO_ABI_ASSERT(offsetof(HostRequest, contentType) == 28);
+TAVO_ABI_ASSERT(offsetof(HostRequest, body) == 32);
+TAVO_ABI_ASSERT(offsetof(HostRequest, bodyLength) == 36);
+TAVO_ABI_ASSERT(offsetof(HostRequest, context) == 40);
+TAVO_ABI_ASSERT(offsetof(HostRequest, methodName) == 44);
 #endif
 
 // The answer to a request, in either direction; packed, with the host's
@@ -408,42 +350,77 @@ static_assert(offsetof(HostRequest, methodName) == 44);
 // misaligned.
 #pragma pack(push, 1)
 struct HostResponse {
-    HostValue body;              // the body, or the exported function's result
-    const char* error;           // null when the request succeeded
-    std::uint8_t hasError;       // 1 when `error` is set
-    std::uint8_t responseFlags;  // from the function's response description
-    std::uint32_t bodyFormat;    // 1..3, or 0
-    std::int32_t status;         // HTTP status code
+    HostValue body;         // the body, or the exported function's result
+    const char* error;      // null when the request succeeded
+    uint8_t hasError;       // 1 when `error` is set
+    uint8_t responseFlags;  // from the function's response description
+    uint32_t bodyFormat;    // 1..3, or 0
+    int32_t status;         // HTTP status code
     const char* contentType;
     const HostHeaderPair* headers;
-    std::uint32_t headerCount;
+    uint32_t headerCount;
     // A streamed body, read instead of `body` when `streamRead` is set.
     HostStreamReadFn streamRead;
     HostStreamCloseFn streamClose;  // may be null
-    std::uint64_t expectedSize;     // a hint; readers use the low 32 bits
+    uint64_t expectedSize;          // a hint; readers use the low 32 bits
     void* streamContext;            // the stream's; passed to read and close
     HostResponseReleaseFn release;  // null when there is nothing to release
 };
 #pragma pack(pop)
 #if UINTPTR_MAX == 0xFFFFFFFFu
-static_assert(sizeof(HostResponse) == 62);
-static_assert(offsetof(HostResponse, body) == 0);
-static_assert(offsetof(HostResponse, error) == 12);
-static_assert(offsetof(HostResponse, hasError) == 16);
-static_assert(offsetof(HostResponse, responseFlags) == 17);
-static_assert(offsetof(HostResponse, bodyFormat) == 18);
-static_assert(offsetof(HostResponse, status) == 22);
-static_assert(offsetof(HostResponse, contentType) == 26);
-static_assert(offsetof(HostResponse, headers) == 30);
-static_assert(offsetof(HostResponse, headerCount) == 34);
-static_assert(offsetof(HostResponse, streamRead) == 38);
-static_assert(offsetof(HostResponse, streamClose) == 42);
-static_assert(offsetof(HostResponse, expectedSize) == 46);
-static_assert(offsetof(HostResponse, streamContext) == 54);
-static_assert(offsetof(HostResponse, release) == 58);
+TAVO_ABI_ASSERT(sizeof(HostResponse) == 62);
+TAVO_ABI_ASSERT(offsetof(HostResponse, body) == 0);
+TAVO_ABI_ASSERT(offsetof(HostResponse, error) == 12);
+TAVO_ABI_ASSERT(offsetof(HostResponse, hasError) == 16);
+TAVO_ABI_ASSERT(offsetof(HostResponse, responseFlags) == 17);
+TAVO_ABI_ASSERT(offsetof(HostResponse, bodyFormat) == 18);
+TAVO_ABI_ASSERT(offsetof(HostResponse, status) == 22);
+TAVO_ABI_ASSERT(offsetof(HostResponse, contentType) == 26);
+TAVO_ABI_ASSERT(offsetof(HostResponse, headers) == 30);
+TAVO_ABI_ASSERT(offsetof(HostResponse, headerCount) == 34);
+TAVO_ABI_ASSERT(offsetof(HostResponse, streamRead) == 38);
+TAVO_ABI_ASSERT(offsetof(HostResponse, streamClose) == 42);
+TAVO_ABI_ASSERT(offsetof(HostResponse, expectedSize) == 46);
+TAVO_ABI_ASSERT(offsetof(HostResponse, streamContext) == 54);
+TAVO_ABI_ASSERT(offsetof(HostResponse, release) == 58);
 #endif
 
 // The remoting dispatch callback, RemotingDispatchFn, is declared beside the
-// export entries that carry it, in binding/ApiExport.h (included above).
+// export entries that carry it, in abi/ApiExport.h (included above).
+
+#ifdef __cplusplus
+}  // extern "C"
+
+// ---------------------------------------------------------------------------
+// C++ only
+
+// Plugin API version
+
+// A plugin API version. Not a boundary record: the load record carries only
+// the three numbers. The texts are static (never owned); null counts as empty.
+struct PluginApiVersion {
+    uint32_t major = 0;
+    uint32_t minor = 0;
+    uint32_t patch = 0;
+    const char* prerelease = "";
+    const char* build = "";
+};
+
+// The plugin API this framework implements.
+inline constexpr PluginApiVersion kPluginApiVersion{18, 0, 0, "", ""};
+
+// Whether a host offering `host` can load a plugin built for `plugin`: the
+// majors must be equal and the host must be at least as new in minor, then
+// patch. Prerelease and build texts take no part.
+constexpr bool IsHostApiCompatible(const PluginApiVersion& host, const PluginApiVersion& plugin) {
+    if (host.major != plugin.major) {
+        return false;
+    }
+    return host.minor > plugin.minor || (host.minor == plugin.minor && host.patch >= plugin.patch);
+}
+
+// The prefix of the library's single export (see PluginLoadFn).
+inline constexpr const char* kPluginExportPrefix = "load_";
 
 }  // namespace Tavo
+#endif

@@ -8,13 +8,57 @@
 // element or entry array), allocated through the plugin's counting hooks and
 // released by ResetHostValue; "borrowed" codes point at memory owned by
 // someone else. Map entries own their key text when ownsKey is 1.
+//
+// Plain C as well as C++ (the host's side is C): the records sit in namespace
+// Tavo only when compiled as C++, and the typed codes are C++ alone.
 
-#include <cstddef>
-#include <cstdint>
+#include <stddef.h>
+#include <stdint.h>
 
+#include "abi/AbiLayout.h"
+
+#ifdef __cplusplus
 namespace Tavo {
+#endif
 
-enum class HostValueType : std::uint32_t {
+typedef struct HostValue HostValue;
+typedef struct HostMapEntry HostMapEntry;
+
+#pragma pack(push, 1)
+struct HostValue {
+    uint32_t type;  // a HostValueType code; anything else is foreign
+    union Payload {
+        uint8_t boolean;
+        int64_t i64;
+        uint64_t u64;
+        double f64;
+        struct Reference {
+            // Text (NUL-terminated), bytes, HostValue[] or HostMapEntry[].
+            const void* pointer;
+            // Text length, byte count or element count.
+            uint32_t count;
+        } ref;
+    } payload;
+};
+
+struct HostMapEntry {
+    const char* key;  // NUL-terminated
+    HostValue value;
+    uint8_t ownsKey;  // 1 when `key` belongs to the entry
+};
+#pragma pack(pop)
+
+#if UINTPTR_MAX == 0xFFFFFFFFu
+TAVO_ABI_ASSERT(sizeof(HostValue) == 12);
+TAVO_ABI_ASSERT(offsetof(HostValue, payload) == 4);
+TAVO_ABI_ASSERT(sizeof(HostMapEntry) == 17);
+TAVO_ABI_ASSERT(offsetof(HostMapEntry, value) == 4);
+TAVO_ABI_ASSERT(offsetof(HostMapEntry, ownsKey) == 16);
+#endif
+
+#ifdef __cplusplus
+// The codes of HostValue::type.
+enum class HostValueType : uint32_t {
     Null = 0,
     Bool = 1,
     Signed = 2,
@@ -28,38 +72,5 @@ enum class HostValueType : std::uint32_t {
     Map = 10,   // owned array of HostMapEntry
 };
 
-struct HostMapEntry;
-
-#pragma pack(push, 1)
-struct HostValue {
-    std::uint32_t type;  // a HostValueType code; anything else is foreign
-    union Payload {
-        std::uint8_t boolean;
-        std::int64_t i64;
-        std::uint64_t u64;
-        double f64;
-        struct Reference {
-            // Text (NUL-terminated), bytes, HostValue[] or HostMapEntry[].
-            const void* pointer;
-            // Text length, byte count or element count.
-            std::uint32_t count;
-        } ref;
-    } payload;
-};
-
-struct HostMapEntry {
-    const char* key;  // NUL-terminated
-    HostValue value;
-    std::uint8_t ownsKey;  // 1 when `key` belongs to the entry
-};
-#pragma pack(pop)
-
-#if UINTPTR_MAX == 0xFFFFFFFFu
-static_assert(sizeof(HostValue) == 12);
-static_assert(offsetof(HostValue, payload) == 4);
-static_assert(sizeof(HostMapEntry) == 17);
-static_assert(offsetof(HostMapEntry, value) == 4);
-static_assert(offsetof(HostMapEntry, ownsKey) == 16);
-#endif
-
 }  // namespace Tavo
+#endif

@@ -41,6 +41,7 @@
 #include <utility>
 #include <vector>
 
+#include "abi/HostAbi.h"
 #include "binding/BindingProperty.h"
 #include "binding/BindingTypeInfo.h"
 #include "binding/NativeTraits.h"
@@ -183,14 +184,6 @@ struct BindingFunctionArgument {
     bool optional = false;  // absent: the parameter keeps its default value
 };
 
-extern "C" {
-// A streamed response body, as the host reads it: see HostStreamReadFn and
-// HostStreamCloseFn in framework/HostAbi.h (the same signatures).
-typedef std::uint8_t (*BindingStreamReadFn)(void* context, void* buffer, std::uint32_t* length,
-                                            std::uint8_t* more);
-typedef void (*BindingStreamCloseFn)(void* context);
-}
-
 // How a function answers besides its result value. A function fills it
 // through a `BindingFunctionResponse&` parameter; the dispatcher copies it
 // into the host's response record.
@@ -205,8 +198,8 @@ struct BindingFunctionResponse {
     // A streamed body, read by the host instead of the result when
     // `streamRead` is set. `streamContext` belongs to the stream; once the
     // stream is handed over, the host ends it with `streamClose`.
-    BindingStreamReadFn streamRead = nullptr;
-    BindingStreamCloseFn streamClose = nullptr;
+    HostStreamReadFn streamRead = nullptr;
+    HostStreamCloseFn streamClose = nullptr;
     std::uint64_t expectedSize = 0;
     void* streamContext = nullptr;
 };

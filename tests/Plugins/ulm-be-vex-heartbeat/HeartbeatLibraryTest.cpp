@@ -11,6 +11,7 @@
 #include "DevHost.h"
 #include "PluginLoader.h"
 #include "abi/HostAbi.h"
+#include "binding/ApiVersionText.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ TEST(HeartbeatLibrary, CountsItsOwnAllocationsAndNoneOfTheHosts) {
         PluginLibrary::Load(TAVO_PLUGIN, kPluginApiVersion, error);
     ASSERT_TRUE(plugin) << error;
     EXPECT_EQ(plugin->ShortName(), "vex-heartbeat");
-    EXPECT_EQ(plugin->PluginVersion().ToText(), "18.0.0");
+    EXPECT_EQ(ToText(plugin->PluginVersion()), "18.0.0");
     const PluginMemoryStats loaded = ConsistentStats(*plugin);
     ASSERT_TRUE(plugin->Initialize(host.Connection()));
     const PluginMemoryStats initialized = ConsistentStats(*plugin);
