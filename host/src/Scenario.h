@@ -2,7 +2,7 @@
 // A scenario: what the development host does to a plugin over virtual time,
 // and what it expects to have seen at the end. Written in YAML (JSON works
 // too); the format is documented at the top of the built-in scenario
-// (host/BuiltinScenario.cpp) and in the README.
+// (host/src/BuiltinScenario.cpp) and in the README.
 //
 // Threading: plain data and pure functions. [any-thread]
 

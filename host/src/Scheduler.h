@@ -4,7 +4,7 @@
 // Virtual time counts nanoseconds from the start of a run (printed to the
 // millisecond). It moves only when the runner moves it, never with real time,
 // and nothing here waits; the plugin's own clocks follow it during a run
-// (host/VirtualClock.h), so a tick asking for the next one a period later
+// (host/src/VirtualClock.h), so a tick asking for the next one a period later
 // lands exactly one period after it.
 //
 // A callback is due at the virtual time of its scheduling plus its delay.

@@ -1,5 +1,5 @@
 #pragma once
-// Builds the API export block (binding/ApiExport.h) from a registry.
+// Builds the API export block (abi/ApiExport.h) from a registry.
 //
 // Types (structs and enums) and events come in declaration order; a type's
 // fields in registration order, its enum values in ascending name order.

@@ -1,5 +1,5 @@
 #pragma once
-// Building, releasing and converting the host's flat values (binding/HostValue.h).
+// Building, releasing and converting the host's flat values (abi/HostValue.h).
 //
 // Ownership: the setters make owned copies through the plugin's counting
 // hooks (platform/MemoryAccounting.h); ResetHostValue releases everything a
