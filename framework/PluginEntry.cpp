@@ -28,13 +28,13 @@ std::unordered_set<const void*>& LiveModules() {
 }
 
 bool IsLive(const void* handle) {
-    std::lock_guard<Platform::Mutex> lock(liveModulesMutex);
+    Platform::MutexLock lock(liveModulesMutex);
     return LiveModules().count(handle) != 0;
 }
 
 // Forgets `handle`; false when it was not alive.
 bool Retire(const void* handle) {
-    std::lock_guard<Platform::Mutex> lock(liveModulesMutex);
+    Platform::MutexLock lock(liveModulesMutex);
     return LiveModules().erase(handle) != 0;
 }
 
@@ -129,7 +129,7 @@ void* LoadModule(PluginLoadRecord* record, std::string_view shortName, AppModule
         std::unique_ptr<AppModule> module(create());
         module->Load(*record, shortName);
         {
-            std::lock_guard<Platform::Mutex> lock(liveModulesMutex);
+            Platform::MutexLock lock(liveModulesMutex);
             LiveModules().insert(module.get());
         }
         handle = module.release();

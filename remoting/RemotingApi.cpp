@@ -131,7 +131,7 @@ RemotingApi::~RemotingApi() = default;
 
 void RemotingApi::ExportFunctions(BindingApiExport& exported) const {
     const std::vector<const BindingFunctionDescriptor*> functions = Functions();
-    std::lock_guard lock(exportMutex_);
+    Platform::MutexLock lock(exportMutex_);
     nameMap_.reserve(functions.size());
 
     auto table = std::make_unique<RemotingFunctionTable>();
@@ -205,7 +205,7 @@ void RemotingApi::ExportFunctions(BindingApiExport& exported) const {
 }
 
 const RemotingDispatchContext* RemotingApi::FindDispatchContext(std::string_view name) const {
-    std::lock_guard lock(exportMutex_);
+    Platform::MutexLock lock(exportMutex_);
     auto found = nameMap_.find(std::string(name));
     return found == nameMap_.end() ? nullptr : found->second;
 }
