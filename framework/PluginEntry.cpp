@@ -14,10 +14,6 @@ namespace Tavo::Client {
 
 namespace {
 
-const char* OrEmpty(const char* text) {
-    return text != nullptr ? text : "";
-}
-
 // Why: a host that calls Shutdown (or Initialize) again with a handle whose
 // module is gone would otherwise make the module destroy freed memory. The
 // handles of the modules alive in the process, so the callbacks can tell.
