@@ -16,9 +16,25 @@ namespace Tavo::Platform {
 // system, so a lock at namespace scope works during static initialisation.
 // On Windows it is a slim reader/writer lock taken exclusively (not
 // recursive; the C++ runtime's std::mutex has no constexpr constructor
-// there); elsewhere it wraps the standard mutex, which already is one. Both
-// locks carry the thread-safety attributes; take them with the scoped locks
+// there); elsewhere it is the standard mutex, which already is one. Every
+// lock carries the thread-safety attributes; take them with the scoped locks
 // below, which the analysis follows (std::lock_guard it cannot see into).
+
+// The standard lock M under the capability attribute.
+template <class M>
+class TAVO_CAPABILITY("mutex") StandardMutex {
+public:
+    constexpr StandardMutex() noexcept = default;
+    StandardMutex(const StandardMutex&) = delete;
+    StandardMutex& operator=(const StandardMutex&) = delete;
+    void lock() TAVO_ACQUIRE() { mutex_.lock(); }
+    bool try_lock() TAVO_TRY_ACQUIRE(true) { return mutex_.try_lock(); }
+    void unlock() TAVO_RELEASE() { mutex_.unlock(); }
+
+private:
+    M mutex_;
+};
+
 #if defined(_WIN32)
 class TAVO_CAPABILITY("mutex") Mutex {
 public:
@@ -33,33 +49,10 @@ private:
     void* lock_ = nullptr;  // the SRWLOCK itself: one pointer, initially null
 };
 #else
-class TAVO_CAPABILITY("mutex") Mutex {
-public:
-    constexpr Mutex() noexcept = default;
-    Mutex(const Mutex&) = delete;
-    Mutex& operator=(const Mutex&) = delete;
-    void lock() TAVO_ACQUIRE() { mutex_.lock(); }
-    bool try_lock() TAVO_TRY_ACQUIRE(true) { return mutex_.try_lock(); }
-    void unlock() TAVO_RELEASE() { mutex_.unlock(); }
-
-private:
-    std::mutex mutex_;
-};
+using Mutex = StandardMutex<std::mutex>;
 #endif
-
 // Only ever constructed at run time (LogManager places it in static storage).
-class TAVO_CAPABILITY("mutex") RecursiveMutex {
-public:
-    RecursiveMutex() = default;
-    RecursiveMutex(const RecursiveMutex&) = delete;
-    RecursiveMutex& operator=(const RecursiveMutex&) = delete;
-    void lock() TAVO_ACQUIRE() { mutex_.lock(); }
-    bool try_lock() TAVO_TRY_ACQUIRE(true) { return mutex_.try_lock(); }
-    void unlock() TAVO_RELEASE() { mutex_.unlock(); }
-
-private:
-    std::recursive_mutex mutex_;
-};
+using RecursiveMutex = StandardMutex<std::recursive_mutex>;
 
 // Holds `M` (Mutex or RecursiveMutex) from construction to destruction.
 template <class M>
