@@ -81,10 +81,10 @@ struct ResourceUpdate {
     T data{};  // the converted value; default-constructed for Delete
 };
 
-// The resource-listener layer: listeners by exact path and by pattern. Its two
-// virtual operations do nothing here; the module gives them their behaviour.
 class ModuleServices;
 
+// The resource-listener layer: listeners by exact path and by pattern. Its two
+// virtual operations do nothing here; the module gives them their behaviour.
 class ResourceListenerBase {
 public:
     // Called with every resource event for a path the listener was added for.
@@ -570,10 +570,10 @@ public:
 
     // ---- Callback contexts -------------------------------------------------
 
-    // The context to pass to hostSubscribe for this module's event callback.
-    // Resolve it in the callback with ResolveEventContext: after the module
-    // is destroyed (or from Shutdown on) it resolves to nothing, so an event
-    // the host delivers late is dropped:
+    // The context the module passes to hostSubscribe with its event callback
+    // (RegisterEventHandler, framework/Subscriptions.h). Resolve it in the callback with
+    // ResolveEventContext: after the module is destroyed (or from Shutdown on) it resolves to
+    // nothing, so an event the host delivers late is dropped:
     //
     //   hostSubscribe(name, HostContext(), &OnHostEvent<P>, EventContext(), flags);
     //
