@@ -220,7 +220,7 @@ void RemotingApi::Dispatch(HostResponse& response, const HostRequest& request) c
     // Why the query is cut off: a route matched against it would never match
     // literally, and a trailing placeholder would capture it.
     const std::string_view path = target.substr(0, target.find('?'));
-    const RouteMatch match = SelectRoute(routeOrder_, method, methodName, path);
+    const RouteMatch match = SelectRoute(DispatchRoutes(), method, methodName, path);
     if (match.route == nullptr || match.route->function->invoker == nullptr) {
         SetError(response, kInvalidFunction, kStatusNotFound);
         return;
