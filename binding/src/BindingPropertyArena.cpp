@@ -163,7 +163,7 @@ void BindingPageSource::ReturnRegions(void* chain) noexcept {
 }
 
 void* BindingPageSource::AcquirePage() {
-    std::lock_guard lock(mutex_);
+    Platform::MutexLock lock(mutex_);
     if (pendingPages_ != nullptr) {
         // Still counted in use by its region: nothing to update there.
         void* page = pendingPages_;
@@ -207,7 +207,7 @@ void* BindingPageSource::AcquirePage() {
 
 void* BindingPageSource::AcquireSlab() {
     {
-        std::lock_guard lock(mutex_);
+        Platform::MutexLock lock(mutex_);
         if (freeSlabs_ != nullptr) {
             FreeSlab* slab = freeSlabs_;
             freeSlabs_ = slab->next;
@@ -223,7 +223,7 @@ void* BindingPageSource::AcquireSlab() {
     }
     void* region = Platform::ReserveRegion(kSlabSize);
     if (region != nullptr) {
-        std::lock_guard lock(mutex_);
+        Platform::MutexLock lock(mutex_);
         ++regionsReserved_;
     }
     return region;
@@ -251,7 +251,7 @@ void BindingPageSource::ReleasePages(void* first, void* last, std::size_t count)
     KeptRegion staleLarge[kMaxKeptLarge] = {};
     std::size_t staleLargeCount = 0;
     {
-        std::lock_guard lock(mutex_);
+        Platform::MutexLock lock(mutex_);
         staleLargeCount = TakeStaleLarge(now, staleLarge);
         if (pendingPages_ == nullptr) {
             pendingSince_ = now;
@@ -316,7 +316,7 @@ void BindingPageSource::ReleaseSlabs(void* first, void* last, std::size_t count)
     const std::int64_t now = Platform::MonotonicNanoseconds();
     void* giveBack = nullptr;
     {
-        std::lock_guard lock(mutex_);
+        Platform::MutexLock lock(mutex_);
         for (void* slab = first; slab != nullptr;) {
             void* next = ReadLink(slab);  // the chain's link, in the slab's first word
             // The bookkeeping stays addressable while the slab is free; the
@@ -352,13 +352,13 @@ void BindingPageSource::ReleaseSlabs(void* first, void* last, std::size_t count)
 }
 
 void BindingPageSource::SetReturnDelay(std::int64_t nanoseconds) noexcept {
-    std::lock_guard lock(mutex_);
+    Platform::MutexLock lock(mutex_);
     returnDelay_ = nanoseconds;
 }
 
 void* BindingPageSource::AcquireLarge(std::size_t bytes, std::size_t* regionBytes) {
     {
-        std::lock_guard lock(mutex_);
+        Platform::MutexLock lock(mutex_);
         KeptRegion* best = nullptr;
         for (KeptRegion& kept : kept_) {
             if (kept.bytes >= bytes && kept.bytes / 2 <= bytes &&
@@ -379,7 +379,7 @@ void* BindingPageSource::AcquireLarge(std::size_t bytes, std::size_t* regionByte
     *regionBytes = bytes;
     void* region = Platform::ReserveRegion(bytes);
     if (region != nullptr) {
-        std::lock_guard lock(mutex_);
+        Platform::MutexLock lock(mutex_);
         largeBytesInUse_ += bytes;
     }
     return region;
@@ -390,7 +390,7 @@ void BindingPageSource::ReleaseLarge(void* region, std::size_t bytes) noexcept {
     KeptRegion giveBack[kMaxKeptLarge + 1] = {};
     std::size_t giveBackCount = 0;
     {
-        std::lock_guard lock(mutex_);
+        Platform::MutexLock lock(mutex_);
         largeBytesInUse_ -= bytes;
         // The slot to use: a free one, else the one of the smallest region
         // if that is smaller than this one (recent sizes are likelier asked).
@@ -441,7 +441,7 @@ void BindingPageSource::ReturnLarge(const KeptRegion* regions, std::size_t count
 }
 
 BindingPageSource::Stats BindingPageSource::ReadStats() {
-    std::lock_guard lock(mutex_);
+    Platform::MutexLock lock(mutex_);
     const std::size_t held = regionsReserved_ - regionsReturned_;
     return Stats{regionsReserved_,
                  regionsReturned_,

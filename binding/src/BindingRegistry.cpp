@@ -58,15 +58,11 @@ BindingStructBuilderBase& BindingStructBuilderBase::AddFieldSpec(BindingFieldSpe
     return *this;
 }
 
-namespace {
-
-void AppendTag(std::vector<std::string>& tags, std::string_view tag) {
+void BindingBuilderBase::AppendTag(std::vector<std::string>& tags, std::string_view tag) {
     if (!tag.empty()) {
         tags.emplace_back(tag);
     }
 }
-
-}  // namespace
 
 BindingStructBuilderBase& BindingStructBuilderBase::AddTag(std::string_view tag) {
     if (!failed_) {
@@ -192,7 +188,7 @@ BindingRegistry::~BindingRegistry() = default;
 BindingRegistry::Declared BindingRegistry::Declare(std::string_view name, std::uint32_t size,
                                                    bool isEnum, const StaticType& type) {
     std::string key(name);
-    std::lock_guard lock(mutex_);
+    Platform::MutexLock lock(mutex_);
     if (auto found = typesByName_.find(key); found != typesByName_.end()) {
         return {found->second, true};
     }
@@ -229,7 +225,7 @@ BindingEnumBuilder BindingRegistry::DeclareEnum(std::string_view name, const Sta
 BindingEventBuilder BindingRegistry::DeclareEvent(std::string_view name,
                                                   const BindingTypeDescriptor* payload) {
     std::string key(name);
-    std::lock_guard lock(mutex_);
+    Platform::MutexLock lock(mutex_);
     if (auto found = eventsByName_.find(key); found != eventsByName_.end()) {
         return BindingEventBuilder(this, found->second, true);
     }
@@ -243,7 +239,7 @@ BindingEventBuilder BindingRegistry::DeclareEvent(std::string_view name,
 }
 
 const BindingTypeDescriptor* BindingRegistry::FindTypeByName(std::string_view name) const {
-    std::lock_guard lock(mutex_);
+    Platform::MutexLock lock(mutex_);
     auto found = typesByName_.find(name);
     return found == typesByName_.end() ? nullptr : found->second;
 }
@@ -253,13 +249,13 @@ const BindingTypeDescriptor* BindingRegistry::FindTypeById(const StaticType& typ
 }
 
 const BindingTypeDescriptor* BindingRegistry::FindTypeById(std::uint32_t typeId) const {
-    std::lock_guard lock(mutex_);
+    Platform::MutexLock lock(mutex_);
     auto found = typesById_.find(typeId);
     return found == typesById_.end() ? nullptr : found->second;
 }
 
 const BindingEventDescriptor* BindingRegistry::FindEventByName(std::string_view name) const {
-    std::lock_guard lock(mutex_);
+    Platform::MutexLock lock(mutex_);
     auto found = eventsByName_.find(name);
     return found == eventsByName_.end() ? nullptr : found->second;
 }
@@ -282,7 +278,7 @@ BindingTypeInfo BindingRegistry::TypeInfoOf(const StaticType& type) const {
 }
 
 bool BindingRegistry::SetTypeDescription(std::string_view typeName, std::string_view description) {
-    std::lock_guard lock(mutex_);
+    Platform::MutexLock lock(mutex_);
     auto found = typesByName_.find(typeName);
     if (found == typesByName_.end()) {
         return false;
@@ -293,7 +289,7 @@ bool BindingRegistry::SetTypeDescription(std::string_view typeName, std::string_
 
 bool BindingRegistry::SetEventDescription(std::string_view eventName,
                                           std::string_view description) {
-    std::lock_guard lock(mutex_);
+    Platform::MutexLock lock(mutex_);
     auto found = eventsByName_.find(eventName);
     if (found == eventsByName_.end()) {
         return false;
@@ -303,7 +299,7 @@ bool BindingRegistry::SetEventDescription(std::string_view eventName,
 }
 
 std::vector<const BindingTypeDescriptor*> BindingRegistry::Types() const {
-    std::lock_guard lock(mutex_);
+    Platform::MutexLock lock(mutex_);
     std::vector<const BindingTypeDescriptor*> result;
     result.reserve(types_.size());
     for (const auto& descriptor : types_) {
@@ -313,7 +309,7 @@ std::vector<const BindingTypeDescriptor*> BindingRegistry::Types() const {
 }
 
 std::vector<const BindingEventDescriptor*> BindingRegistry::Events() const {
-    std::lock_guard lock(mutex_);
+    Platform::MutexLock lock(mutex_);
     std::vector<const BindingEventDescriptor*> result;
     result.reserve(events_.size());
     for (const auto& event : events_) {
@@ -323,12 +319,12 @@ std::vector<const BindingEventDescriptor*> BindingRegistry::Events() const {
 }
 
 bool BindingRegistry::HasBuiltins() const {
-    std::lock_guard lock(mutex_);
+    Platform::MutexLock lock(mutex_);
     return builtins_;
 }
 
 void BindingRegistry::MarkBuiltinsRegistered() {
-    std::lock_guard lock(mutex_);
+    Platform::MutexLock lock(mutex_);
     builtins_ = true;
 }
 
@@ -342,7 +338,7 @@ bool BindingRegistry::AddFunction(std::unique_ptr<BindingFunctionDescriptor> fun
 BindingFunctionBuilder BindingRegistry::AddDeclaredFunction(
     std::unique_ptr<BindingFunctionDescriptor> function) {
     std::string key = function->name;
-    std::lock_guard lock(mutex_);
+    Platform::MutexLock lock(mutex_);
     if (auto found = functions_.find(key); found != functions_.end()) {
         return BindingFunctionBuilder(this, found->second.get(), true);
     }
@@ -355,143 +351,14 @@ BindingFunctionBuilder BindingRegistry::AddDeclaredFunction(
 void BindingRegistry::ExportFunctions(BindingApiExport&) const {}
 
 const BindingFunctionDescriptor* BindingRegistry::FindFunctionByName(std::string_view name) const {
-    std::lock_guard lock(mutex_);
+    Platform::MutexLock lock(mutex_);
     auto found = functions_.find(name);
     return found == functions_.end() ? nullptr : found->second.get();
 }
 
 std::vector<const BindingFunctionDescriptor*> BindingRegistry::Functions() const {
-    std::lock_guard lock(mutex_);
+    Platform::MutexLock lock(mutex_);
     return functionOrder_;
-}
-
-// --- Function declarations ---------------------------------------------------
-
-namespace detail {
-
-void FailFunction(BindingResult& slot, BindingFunctionResponse& response, const Failure& failure) {
-    slot.Fail(failure.HasMessage() ? failure.Message() : "");
-    if (response.status == 0) {
-        const std::int32_t code = failure.Code();
-        response.status = code >= 400 && code <= 599 ? code : 500;
-    }
-}
-
-}  // namespace detail
-
-BindingFunctionBuilder& BindingFunctionBuilder::NameArgument(std::string_view name,
-                                                             BindingArgumentLocation location,
-                                                             std::string_view description,
-                                                             bool optional) {
-    if (failed_) {
-        return *this;
-    }
-    TAVO_ASSERT(nextArgument_ < function_->arguments.size());
-    if (nextArgument_ >= function_->arguments.size()) {
-        return *this;
-    }
-    BindingFunctionArgument& argument = function_->arguments[nextArgument_++];
-    argument.name = std::string(name);
-    argument.location = location;
-    argument.description = std::string(description);
-    argument.optional = optional;
-    return *this;
-}
-
-BindingFunctionBuilder& BindingFunctionBuilder::Argument(std::string_view name,
-                                                         BindingArgumentLocation location,
-                                                         std::string_view description) {
-    return NameArgument(name, location, description, false);
-}
-
-BindingFunctionBuilder& BindingFunctionBuilder::OptionalArgument(std::string_view name,
-                                                                 BindingArgumentLocation location,
-                                                                 std::string_view description) {
-    return NameArgument(name, location, description, true);
-}
-
-BindingFunctionBuilder& BindingFunctionBuilder::Route(std::uint32_t method,
-                                                      std::string_view urlTemplate) {
-    if (!failed_) {
-        function_->method = method;
-        function_->methodName.clear();
-        function_->urlTemplate = std::string(urlTemplate);
-    }
-    return *this;
-}
-
-BindingFunctionBuilder& BindingFunctionBuilder::RouteNamedMethod(std::string_view methodName,
-                                                                 std::string_view urlTemplate) {
-    if (!failed_) {
-        function_->method = 8;
-        function_->methodName = std::string(methodName);
-        function_->urlTemplate = std::string(urlTemplate);
-    }
-    return *this;
-}
-
-BindingFunctionBuilder& BindingFunctionBuilder::RestrictToGetAndHead() {
-    if (!failed_) {
-        function_->routeFlags |= kBindingRouteGetOnly;
-    }
-    return *this;
-}
-
-BindingFunctionBuilder& BindingFunctionBuilder::SetNameSpace(std::string_view nameSpace) {
-    if (!failed_) {
-        function_->nameSpace = std::string(nameSpace);
-    }
-    return *this;
-}
-
-BindingFunctionBuilder& BindingFunctionBuilder::SetDescription(std::string_view description) {
-    if (!failed_) {
-        function_->description = std::string(description);
-    }
-    return *this;
-}
-
-BindingFunctionBuilder& BindingFunctionBuilder::SetHelp(std::string_view help) {
-    if (!failed_) {
-        function_->help = std::string(help);
-    }
-    return *this;
-}
-
-BindingFunctionBuilder& BindingFunctionBuilder::AddTag(std::string_view tag) {
-    if (!failed_) {
-        AppendTag(function_->tags, tag);
-    }
-    return *this;
-}
-
-BindingFunctionBuilder& BindingFunctionBuilder::AddTags(
-    std::initializer_list<std::string_view> tags) {
-    for (std::string_view tag : tags) {
-        AddTag(tag);
-    }
-    return *this;
-}
-
-BindingFunctionBuilder& BindingFunctionBuilder::AddTags(const std::vector<std::string>& tags) {
-    for (const std::string& tag : tags) {
-        AddTag(tag);
-    }
-    return *this;
-}
-
-BindingFunctionBuilder& BindingFunctionBuilder::SetThreadSafe(bool threadSafe) {
-    if (!failed_) {
-        function_->threadSafe = threadSafe;
-    }
-    return *this;
-}
-
-BindingFunctionBuilder& BindingFunctionBuilder::SetAsync(std::string_view resultName) {
-    if (!failed_) {
-        function_->asyncResultName = std::string(resultName);
-    }
-    return *this;
 }
 
 }  // namespace Tavo

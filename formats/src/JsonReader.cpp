@@ -45,7 +45,6 @@ constexpr const char* kErrorLayout = "Error: %s at offset %u.";
 // Our wording for trailing characters after the root value.
 constexpr const char* kRootNotSingular = "The document root must not follow by other values.";
 constexpr const char* kTooDeep = "Nesting deeper than 1000 levels.";
-constexpr const char* kOutOfMemory = "Out of memory.";
 constexpr const char* kTooManyElements = "Too many elements in an array.";
 
 static_assert(kMaxJsonDepth == 1000, "kTooDeep names the limit");
@@ -238,7 +237,7 @@ BindingResult ParseJson(const char* text) {
     std::unique_ptr<char, decltype(&Memory::Free)> copy(static_cast<char*>(Memory::Allocate(size)),
                                                         &Memory::Free);
     if (copy == nullptr) {
-        result.Fail(Format(kErrorLayout, kOutOfMemory, std::uint64_t{0}));
+        result.Fail(Format(kErrorLayout, kOutOfMemoryMessage, std::uint64_t{0}));
         return result;
     }
     std::memcpy(copy.get(), text, size);
@@ -251,7 +250,7 @@ BindingResult ParseJson(const char* text) {
     try {
         parsed = reader.Parse<kParseFlags>(stream, builder);
     } catch (const std::bad_alloc&) {
-        message = kOutOfMemory;
+        message = kOutOfMemoryMessage;
         offset = stream.Tell();
     } catch (const std::length_error&) {
         message = kTooManyElements;

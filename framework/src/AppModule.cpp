@@ -28,15 +28,15 @@ void ModuleServices::Stop() {
     }
     hostEventHandlers_.clear();
     {
-        std::lock_guard<Platform::Mutex> lock(serviceProxyMutex_);
-        pendingServiceProxyRequests_.clear();
-        asyncServiceProxyHandlers_.clear();
-        receivedServiceProxyReplies_.clear();
+        Platform::MutexLock lock(serviceProxy_.mutex);
+        serviceProxy_.pending.clear();
+        serviceProxy_.async.clear();
+        serviceProxy_.received.clear();
     }
     std::unordered_map<std::string, TimerRecord> timers;
     {
-        std::lock_guard<Platform::Mutex> lock(timerMutex_);
-        timers.swap(timers_);
+        Platform::MutexLock lock(timing_.timerMutex);
+        timers.swap(timing_.timers);
     }
     timers.clear();  // outside the lock: the handlers' destructors may do anything
     exactListeners_.clear();
@@ -44,13 +44,13 @@ void ModuleServices::Stop() {
 }
 
 std::uint64_t ModuleServices::NextTaskId() const {
-    std::lock_guard<Platform::Mutex> lock(taskMutex_);
-    return nextTaskId_;
+    Platform::MutexLock lock(timing_.taskMutex);
+    return timing_.nextTaskId;
 }
 
 std::size_t ModuleServices::PendingTaskCount() const {
-    std::lock_guard<Platform::Mutex> lock(taskMutex_);
-    return tasks_.size();
+    Platform::MutexLock lock(timing_.taskMutex);
+    return timing_.tasks.size();
 }
 
 // ---- AppModule -------------------------------------------------------------

@@ -41,7 +41,7 @@ ContextTable& Table() {
 void ReleaseLease(const AppModule* module) {
     ContextTable& table = Table();
     {
-        std::lock_guard<Platform::Mutex> lock(table.mutex);
+        Platform::MutexLock lock(table.mutex);
         const std::thread::id self = std::this_thread::get_id();
         auto it = std::find_if(table.leases.begin(), table.leases.end(), [&](const ActiveLease& l) {
             return l.module == module && l.thread == self;
@@ -80,7 +80,7 @@ CallbackLease::~CallbackLease() {
 
 void* IssueCallbackContext(AppModule& module, std::uint64_t payload) {
     ContextTable& table = Table();
-    std::lock_guard<Platform::Mutex> lock(table.mutex);
+    Platform::MutexLock lock(table.mutex);
     std::uintptr_t token = table.next;
     // Only a wrapped counter can meet 0 or a live token; skip both.
     while (token == 0 || table.tokens.count(token) != 0) {
@@ -93,7 +93,7 @@ void* IssueCallbackContext(AppModule& module, std::uint64_t payload) {
 
 CallbackLease ResolveCallbackContext(void* context) {
     ContextTable& table = Table();
-    std::lock_guard<Platform::Mutex> lock(table.mutex);
+    Platform::MutexLock lock(table.mutex);
     auto it = table.tokens.find(reinterpret_cast<std::uintptr_t>(context));
     if (it == table.tokens.end()) {
         return CallbackLease();
@@ -104,7 +104,7 @@ CallbackLease ResolveCallbackContext(void* context) {
 
 void WithdrawCallbackContext(void* context) {
     ContextTable& table = Table();
-    std::lock_guard<Platform::Mutex> lock(table.mutex);
+    Platform::MutexLock lock(table.mutex);
     table.tokens.erase(reinterpret_cast<std::uintptr_t>(context));
 }
 
@@ -122,7 +122,7 @@ void RevokeCallbackContexts(const AppModule& module) {
 
 std::size_t LiveCallbackContexts() {
     ContextTable& table = Table();
-    std::lock_guard<Platform::Mutex> lock(table.mutex);
+    Platform::MutexLock lock(table.mutex);
     return table.tokens.size();
 }
 

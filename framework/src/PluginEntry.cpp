@@ -14,10 +14,6 @@ namespace Tavo::Client {
 
 namespace {
 
-const char* OrEmpty(const char* text) {
-    return text != nullptr ? text : "";
-}
-
 // Why: a host that calls Shutdown (or Initialize) again with a handle whose
 // module is gone would otherwise make the module destroy freed memory. The
 // handles of the modules alive in the process, so the callbacks can tell.
@@ -28,13 +24,13 @@ std::unordered_set<const void*>& LiveModules() {
 }
 
 bool IsLive(const void* handle) {
-    std::lock_guard<Platform::Mutex> lock(liveModulesMutex);
+    Platform::MutexLock lock(liveModulesMutex);
     return LiveModules().count(handle) != 0;
 }
 
 // Forgets `handle`; false when it was not alive.
 bool Retire(const void* handle) {
-    std::lock_guard<Platform::Mutex> lock(liveModulesMutex);
+    Platform::MutexLock lock(liveModulesMutex);
     return LiveModules().erase(handle) != 0;
 }
 
@@ -129,7 +125,7 @@ void* LoadModule(PluginLoadRecord* record, std::string_view shortName, AppModule
         std::unique_ptr<AppModule> module(create());
         module->Load(*record, shortName);
         {
-            std::lock_guard<Platform::Mutex> lock(liveModulesMutex);
+            Platform::MutexLock lock(liveModulesMutex);
             LiveModules().insert(module.get());
         }
         handle = module.release();

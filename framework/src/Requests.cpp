@@ -166,9 +166,9 @@ Maybe<BindingProperty> AppModule::ReadStreamedBody(const HostResponse& response)
             }
         }
     } catch (const std::bad_alloc&) {
-        return Failure(0, "Out of memory.");
+        return Failure(0, kOutOfMemoryMessage);
     } catch (const std::length_error&) {
-        return Failure(0, "Out of memory.");
+        return Failure(0, kOutOfMemoryMessage);
     }
     BindingResult parsed = ParseJson(text);
     if (!parsed.IsOk()) {

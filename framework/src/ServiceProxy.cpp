@@ -1,10 +1,6 @@
-// Service-proxy replies: storing uuid- and method-based replies until the
-// request they answer is pending, and routing async replies to their handler.
-//
-// The three tables live under one plain mutex, held while a handler runs.
-// A handler therefore must not register a request or a handler, nor cause a
-// nested reply event on its thread; both are refused (with an Error line)
-// instead of deadlocking.
+// The service proxy's replies and handlers (framework/ServiceProxy.h).
+
+#include "framework/ServiceProxy.h"
 
 #include <utility>
 
@@ -71,8 +67,8 @@ void AppModule::StoreServiceProxyReply(const std::string& key,
         return;
     }
     {
-        std::lock_guard<Platform::Mutex> lock(serviceProxyMutex_);
-        receivedServiceProxyReplies_.insert_or_assign(key, reply);
+        Platform::MutexLock lock(serviceProxy_.mutex);
+        serviceProxy_.received.insert_or_assign(key, reply);
     }
     FulfilServiceProxyRequests();
 }
@@ -82,9 +78,9 @@ void AppModule::OnServiceProxyAsyncReply(const PluginServiceProxyResponse& reply
     if (RefuseReplyInsideHandler(key)) {
         return;
     }
-    std::lock_guard<Platform::Mutex> lock(serviceProxyMutex_);
-    const auto handler = asyncServiceProxyHandlers_.find(key);
-    if (handler == asyncServiceProxyHandlers_.end()) {
+    Platform::MutexLock lock(serviceProxy_.mutex);
+    const auto handler = serviceProxy_.async.find(key);
+    if (handler == serviceProxy_.async.end()) {
         Log(LogLevel::Error, LogGroup::DBG,
             "Could not find registered handler for async service proxy event %s", key.c_str());
         return;
@@ -98,11 +94,11 @@ void AppModule::FulfilServiceProxyRequests() {
             "FulfilServiceProxyRequests called inside a service proxy handler; nothing fulfilled");
         return;
     }
-    std::lock_guard<Platform::Mutex> lock(serviceProxyMutex_);
-    for (auto reply = receivedServiceProxyReplies_.begin();
-         reply != receivedServiceProxyReplies_.end(); ++reply) {
-        const auto pending = pendingServiceProxyRequests_.find(reply->first);
-        if (pending == pendingServiceProxyRequests_.end()) {
+    Platform::MutexLock lock(serviceProxy_.mutex);
+    for (auto reply = serviceProxy_.received.begin(); reply != serviceProxy_.received.end();
+         ++reply) {
+        const auto pending = serviceProxy_.pending.find(reply->first);
+        if (pending == serviceProxy_.pending.end()) {
             continue;
         }
         // Taken out before the call, so a handler that throws is not left
@@ -110,8 +106,8 @@ void AppModule::FulfilServiceProxyRequests() {
         const std::string key = reply->first;
         const PluginServiceProxyResponse copy = std::move(reply->second);
         const ServiceProxyHandler handler = std::move(pending->second);
-        pendingServiceProxyRequests_.erase(pending);
-        receivedServiceProxyReplies_.erase(reply);
+        serviceProxy_.pending.erase(pending);
+        serviceProxy_.received.erase(reply);
         CallServiceProxyHandler(handler, copy);
         Log(LogLevel::Always, LogGroup::DBG, "Fulfilled service proxy request: %s", key.c_str());
         return;  // at most one per call
@@ -125,8 +121,8 @@ bool AppModule::AddServiceProxyRequest(const std::string& key, ServiceProxyHandl
             key.c_str());
         return false;
     }
-    std::lock_guard<Platform::Mutex> lock(serviceProxyMutex_);
-    pendingServiceProxyRequests_.insert_or_assign(key, std::move(handler));
+    Platform::MutexLock lock(serviceProxy_.mutex);
+    serviceProxy_.pending.insert_or_assign(key, std::move(handler));
     return true;
 }
 
@@ -138,8 +134,8 @@ bool AppModule::AddAsyncServiceProxyHandler(const std::string& key, ServiceProxy
             key.c_str());
         return false;
     }
-    std::lock_guard<Platform::Mutex> lock(serviceProxyMutex_);
-    asyncServiceProxyHandlers_.insert_or_assign(key, std::move(handler));
+    Platform::MutexLock lock(serviceProxy_.mutex);
+    serviceProxy_.async.insert_or_assign(key, std::move(handler));
     return true;
 }
 

@@ -1,10 +1,6 @@
-// Timers and scheduled tasks.
-//
-// The module has no thread: everything later is a one-shot host callback
-// (ScheduleTask). A named timer is a chain of such tasks; each firing re-arms
-// the chain one period after the handler started. Restarting a timer bumps
-// its generation, so callbacks of the old chain, which the host cannot take
-// back, find a newer generation and end there.
+// Timers and scheduled tasks (framework/Timers.h).
+
+#include "framework/Timers.h"
 
 #include <cmath>
 #include <cstdint>
@@ -73,9 +69,9 @@ void AppModule::FireTimer(const std::string& name, std::uint64_t generation,
                           const std::function<void()>& handler) {
     bool found = false;
     {
-        std::lock_guard<Platform::Mutex> lock(timerMutex_);
-        auto it = timers_.find(name);
-        if (it != timers_.end()) {
+        Platform::MutexLock lock(timing_.timerMutex);
+        auto it = timing_.timers.find(name);
+        if (it != timing_.timers.end()) {
             if (it->second.generation != generation) {
                 return;  // restarted: this firing belongs to the old chain
             }
@@ -94,9 +90,9 @@ void AppModule::FireTimer(const std::string& name, std::uint64_t generation,
     std::function<void()> callback;
     std::int64_t due = 0;
     {
-        std::lock_guard<Platform::Mutex> lock(timerMutex_);
-        auto it = timers_.find(name);
-        if (it == timers_.end() || it->second.generation != generation) {
+        Platform::MutexLock lock(timing_.timerMutex);
+        auto it = timing_.timers.find(name);
+        if (it == timing_.timers.end() || it->second.generation != generation) {
             return;
         }
         callback = it->second.callback;
@@ -117,8 +113,8 @@ void AppModule::StartTimer(const std::string& name, double periodSeconds,
     std::int64_t due = 0;
     {
         // A firing of the old chain may be reading this record on a host worker thread.
-        std::lock_guard<Platform::Mutex> lock(timerMutex_);
-        TimerRecord& timer = timers_[name];
+        Platform::MutexLock lock(timing_.timerMutex);
+        TimerRecord& timer = timing_.timers[name];
         timer.name = name;
         timer.period = periodSeconds;
         timer.due = DueAfter(Platform::MonotonicNanoseconds(), periodSeconds);
@@ -141,10 +137,10 @@ std::uint64_t AppModule::ScheduleTask(const std::string& description,
     std::uint64_t id = 0;
     void* context = nullptr;
     {
-        std::lock_guard<Platform::Mutex> lock(taskMutex_);
-        id = nextTaskId_++;
+        Platform::MutexLock lock(timing_.taskMutex);
+        id = timing_.nextTaskId++;
         context = IssueCallbackContext(*this, id);
-        ScheduledTask& task = tasks_[id];
+        ScheduledTask& task = timing_.tasks[id];
         task.module = this;
         task.id = id;
         task.function = std::move(function);
@@ -159,8 +155,8 @@ std::uint64_t AppModule::ScheduleTask(const std::string& description,
         // No host will ever call back: the record and its token would stay
         // until the module is destroyed.
         {
-            std::lock_guard<Platform::Mutex> lock(taskMutex_);
-            tasks_.erase(id);
+            Platform::MutexLock lock(timing_.taskMutex);
+            timing_.tasks.erase(id);
         }
         WithdrawCallbackContext(context);
     }
@@ -171,9 +167,9 @@ void AppModule::RunScheduledTask(std::uint64_t id) {
     std::function<void()> function;
     void* context = nullptr;
     {
-        std::lock_guard<Platform::Mutex> lock(taskMutex_);
-        auto it = tasks_.find(id);
-        if (it == tasks_.end()) {
+        Platform::MutexLock lock(timing_.taskMutex);
+        auto it = timing_.tasks.find(id);
+        if (it == timing_.tasks.end()) {
             return;
         }
         // Taken out for the call: the record goes once the call is over.
@@ -187,8 +183,8 @@ void AppModule::RunScheduledTask(std::uint64_t id) {
         void* context;
         ~EraseTask() {
             {
-                std::lock_guard<Platform::Mutex> lock(module->taskMutex_);
-                module->tasks_.erase(id);
+                Platform::MutexLock lock(module->timing_.taskMutex);
+                module->timing_.tasks.erase(id);
             }
             WithdrawCallbackContext(context);
         }

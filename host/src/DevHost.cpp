@@ -7,6 +7,7 @@
 
 #include "binding/HostValueConvert.h"
 #include "formats/JsonWriter.h"
+#include "logging/Format.h"
 #include "platform/MemoryAccounting.h"
 #include "remoting/HttpMethod.h"
 
@@ -27,10 +28,6 @@ std::atomic<std::size_t> unreleasedResponses{0};
 
 std::string Json(const BindingProperty& value) {
     return value.IsEmpty() ? std::string("null") : WriteJson(value);
-}
-
-const char* OrEmpty(const char* text) {
-    return text != nullptr ? text : "";
 }
 
 std::string MethodText(std::uint32_t method) {

@@ -43,7 +43,7 @@
 
 #include "LcdsSimulator.h"
 #include "ResourceStore.h"
-#include "Scheduler.h"
+#include "host/Scheduler.h"
 #include "Timeline.h"
 #include "abi/HostAbi.h"
 #include "binding/BindingProperty.h"

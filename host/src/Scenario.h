@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "LcdsSimulator.h"
-#include "Scheduler.h"
+#include "host/Scheduler.h"
 #include "binding/BindingProperty.h"
 
 namespace Tavo::Host {

@@ -1,4 +1,4 @@
-#include "Scheduler.h"
+#include "host/Scheduler.h"
 
 #include <cmath>
 #include <cstdio>
@@ -36,12 +36,12 @@ VirtualTime DelayToVirtualTime(double seconds) {
 }
 
 VirtualTime Scheduler::Now() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    Platform::MutexLock lock(mutex_);
     return now_;
 }
 
 void Scheduler::AdvanceTo(VirtualTime time) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    Platform::MutexLock lock(mutex_);
     if (time > now_) {
         now_ = time < kMaxDelay ? time : kMaxDelay;
     }
@@ -54,7 +54,7 @@ PendingCallback Scheduler::Schedule(std::string description, HostScheduledCallba
     pending.callback = callback;
     pending.context = context;
     pending.delaySeconds = delaySeconds;
-    std::lock_guard<std::mutex> lock(mutex_);
+    Platform::MutexLock lock(mutex_);
     // Both terms are at most kMaxDelay, so the sum cannot overflow.
     pending.due = now_ + DelayToVirtualTime(delaySeconds);
     pending.sequence = nextSequence_++;
@@ -63,7 +63,7 @@ PendingCallback Scheduler::Schedule(std::string description, HostScheduledCallba
 }
 
 std::optional<VirtualTime> Scheduler::NextDue() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    Platform::MutexLock lock(mutex_);
     if (queue_.empty()) {
         return std::nullopt;
     }
@@ -71,7 +71,7 @@ std::optional<VirtualTime> Scheduler::NextDue() const {
 }
 
 std::optional<PendingCallback> Scheduler::TakeDue(VirtualTime time, std::uint64_t before) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    Platform::MutexLock lock(mutex_);
     for (auto it = queue_.begin(); it != queue_.end() && it->due <= time; ++it) {
         if (it->sequence < before) {
             PendingCallback taken = *it;
@@ -82,20 +82,38 @@ std::optional<PendingCallback> Scheduler::TakeDue(VirtualTime time, std::uint64_
     return std::nullopt;
 }
 
+std::optional<PendingCallback> Scheduler::TakeNext() {
+    Platform::MutexLock lock(mutex_);
+    if (queue_.empty()) {
+        return std::nullopt;
+    }
+    PendingCallback taken = *queue_.begin();
+    queue_.erase(queue_.begin());
+    if (taken.due > now_) {
+        now_ = taken.due;
+    }
+    return taken;
+}
+
+std::vector<PendingCallback> Scheduler::Queued() const {
+    Platform::MutexLock lock(mutex_);
+    return std::vector<PendingCallback>(queue_.begin(), queue_.end());
+}
+
 std::uint64_t Scheduler::NextSequence() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    Platform::MutexLock lock(mutex_);
     return nextSequence_;
 }
 
 std::size_t Scheduler::Clear() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    Platform::MutexLock lock(mutex_);
     const std::size_t count = queue_.size();
     queue_.clear();
     return count;
 }
 
 std::size_t Scheduler::Size() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    Platform::MutexLock lock(mutex_);
     return queue_.size();
 }
 

@@ -17,7 +17,7 @@
 #include <string>
 #include <string_view>
 
-#include "Scheduler.h"
+#include "host/Scheduler.h"
 #include "binding/BindingProperty.h"
 
 namespace Tavo::Host {

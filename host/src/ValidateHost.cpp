@@ -7,6 +7,7 @@
 
 #include "DevHost.h"
 #include "binding/HostValueConvert.h"
+#include "logging/Format.h"
 #include "platform/MemoryAccounting.h"
 #include "remoting/HttpMethod.h"
 
@@ -20,10 +21,6 @@ constexpr char kStreamStart[] = "{\"items\": [1, 2, ";
 // Responses filled and not yet released, over the whole process: the
 // release function receives only the record.
 std::atomic<std::size_t> unreleasedResponses{0};
-
-const char* OrEmpty(const char* text) {
-    return text != nullptr ? text : "";
-}
 
 }  // namespace
 

@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "Scheduler.h"
+#include "host/Scheduler.h"
 #include "platform/DevClock.h"
 
 namespace Tavo::Host {

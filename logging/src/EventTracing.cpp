@@ -67,7 +67,7 @@ constexpr std::size_t kThreadProvider = 1;
 void OnProviderEnable(void* context, std::uint32_t controlCode, std::uint8_t level,
                       std::uint64_t anyKeywords, std::uint64_t allKeywords) {
     auto& provider = *static_cast<Provider*>(context);
-    std::lock_guard<Platform::Mutex> lock(provider.mutex);
+    Platform::MutexLock lock(provider.mutex);
     OnTraceEnableCallback(provider.state, provider.events, provider.eventEnabled, controlCode,
                           level, anyKeywords, allKeywords);
 }
@@ -78,7 +78,7 @@ struct ProviderRegistrations {
         for (Provider& provider : g_providers) {
             std::uint64_t handle = 0;
             if (Platform::TraceRegister(provider.guid, &OnProviderEnable, &provider, &handle)) {
-                std::lock_guard<Platform::Mutex> lock(provider.mutex);
+                Platform::MutexLock lock(provider.mutex);
                 provider.handle = handle;
             }
         }
@@ -88,7 +88,7 @@ struct ProviderRegistrations {
         for (Provider& provider : g_providers) {
             std::uint64_t handle = 0;
             {
-                std::lock_guard<Platform::Mutex> lock(provider.mutex);
+                Platform::MutexLock lock(provider.mutex);
                 handle = provider.handle;
                 provider.handle = 0;
             }
@@ -108,7 +108,7 @@ void StartEventTracing() {
 std::size_t RegisteredTraceProviders() {
     std::size_t count = 0;
     for (Provider& provider : g_providers) {
-        std::lock_guard<Platform::Mutex> lock(provider.mutex);
+        Platform::MutexLock lock(provider.mutex);
         count += provider.handle != 0 ? 1 : 0;
     }
     return count;
@@ -118,7 +118,7 @@ bool WriteThreadNameEvent(const char* name) {
     Provider& provider = g_providers[kThreadProvider];
     std::uint64_t handle = 0;
     {
-        std::lock_guard<Platform::Mutex> lock(provider.mutex);
+        Platform::MutexLock lock(provider.mutex);
         if (provider.handle == 0 || !provider.eventEnabled[0]) {
             return false;
         }

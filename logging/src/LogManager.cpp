@@ -15,7 +15,7 @@
 namespace Tavo {
 namespace {
 
-using Lock = std::lock_guard<Platform::RecursiveMutex>;
+using Lock = Platform::RecursiveMutexLock;
 
 constexpr LogLevel kDefaultMinimumLevel = LogLevel::Warn;
 constexpr std::uint64_t kDefaultMutedGroups = LogGroup::XTR;
@@ -45,7 +45,7 @@ struct ManagerState {
     bool destroyPending = false;  // released to 0 during an offering
 };
 
-ManagerState* g_state = nullptr;  // guarded by ManagerLock()
+ManagerState* g_state TAVO_GUARDED_BY(ManagerLock()) = nullptr;
 std::atomic<std::int32_t> g_references{0};
 
 // Copies of the filters, written under the lock, read without it so that a
@@ -99,7 +99,7 @@ bool PassesFilters(LogLevel level, std::uint64_t groups) {
 }
 
 // Creates the manager if there is none. Lock held.
-ManagerState& EnsureLocked() {
+ManagerState& EnsureLocked() TAVO_REQUIRES(ManagerLock()) {
     if (g_state == nullptr) {
         auto* state = new ManagerState;
         state->targets.reserve(8);
@@ -116,7 +116,7 @@ ManagerState& EnsureLocked() {
 
 // Detaches every target, the last attached first, and destroys the manager.
 // Lock held, no offering in progress.
-void DestroyLocked() {
+void DestroyLocked() TAVO_REQUIRES(ManagerLock()) {
     ManagerState* state = g_state;
     while (!state->targets.empty()) {
         LogManager::Detach(*state->targets.back());

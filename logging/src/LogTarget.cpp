@@ -10,7 +10,7 @@
 
 namespace Tavo {
 
-using Lock = std::lock_guard<Platform::RecursiveMutex>;
+using Lock = Platform::RecursiveMutexLock;
 
 LogTarget::~LogTarget() {
     LogManager::Detach(*this);

@@ -6,22 +6,11 @@ namespace Tavo {
 
 namespace {
 
-constexpr const char* kMethodNames[] = {"",        "DELETE", "GET",  "HEAD",
-                                        "OPTIONS", "PATCH",  "POST", "PUT"};
-
 constexpr char AsciiLower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 }  // namespace
-
-const char* MethodName(std::uint32_t code) {
-    return code < std::size(kMethodNames) ? kMethodNames[code] : "";
-}
-
-HttpMethod MethodFromHost(std::uint32_t code) {
-    return code >= 1 && code <= 8 ? static_cast<HttpMethod>(code) : HttpMethod::None;
-}
 
 bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
     if (text.size() < prefix.size()) {

@@ -131,7 +131,7 @@ RemotingApi::~RemotingApi() = default;
 
 void RemotingApi::ExportFunctions(BindingApiExport& exported) const {
     const std::vector<const BindingFunctionDescriptor*> functions = Functions();
-    std::lock_guard lock(exportMutex_);
+    Platform::MutexLock lock(exportMutex_);
     nameMap_.reserve(functions.size());
 
     auto table = std::make_unique<RemotingFunctionTable>();
@@ -205,7 +205,7 @@ void RemotingApi::ExportFunctions(BindingApiExport& exported) const {
 }
 
 const RemotingDispatchContext* RemotingApi::FindDispatchContext(std::string_view name) const {
-    std::lock_guard lock(exportMutex_);
+    Platform::MutexLock lock(exportMutex_);
     auto found = nameMap_.find(std::string(name));
     return found == nameMap_.end() ? nullptr : found->second;
 }
@@ -220,7 +220,7 @@ void RemotingApi::Dispatch(HostResponse& response, const HostRequest& request) c
     // Why the query is cut off: a route matched against it would never match
     // literally, and a trailing placeholder would capture it.
     const std::string_view path = target.substr(0, target.find('?'));
-    const RouteMatch match = SelectRoute(routeOrder_, method, methodName, path);
+    const RouteMatch match = SelectRoute(DispatchRoutes(), method, methodName, path);
     if (match.route == nullptr || match.route->function->invoker == nullptr) {
         SetError(response, kInvalidFunction, kStatusNotFound);
         return;

@@ -157,7 +157,8 @@ std::string UrlDecode(std::string_view text) {
 
 RemotingRoute::RemotingRoute(const BindingFunctionDescriptor& described)
     : function(&described),
-      method(static_cast<std::uint32_t>(MethodFromHost(described.method))),
+      method(
+          static_cast<std::uint32_t>(MethodFromHost(static_cast<std::uint32_t>(described.method)))),
       methodName(described.methodName),
       getOnly((described.routeFlags & kBindingRouteGetOnly) != 0),
       path(described.urlTemplate) {}

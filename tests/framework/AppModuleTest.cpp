@@ -30,15 +30,15 @@ TEST(AppModuleHostSlots, ForwardEachSlotToItsEntryWithArgumentsUnchanged) {
     HostRequest request{};
     request.method = 2;
     request.target = "/p";
-    module.hostSendRequest(&response, &request);
-    module.hostReserved1(1, 2);
-    module.hostReserved2(7);
-    module.hostSubscribe("E", 5, &IgnoreEvent, &marker, 1);
-    module.hostUnsubscribe("E", 6);
-    module.hostScheduleCallback("d", &IgnoreTask, &marker, 1.5, 0);
-    module.hostYield();
-    module.hostBeginWait("w", 0);
-    module.hostEndWait();
+    ModuleTestSeam::SendRequest(module, &response, &request);
+    ModuleTestSeam::Reserved1(module, 1, 2);
+    ModuleTestSeam::Reserved2(module, 7);
+    ModuleTestSeam::Subscribe(module, "E", 5, &IgnoreEvent, &marker, 1);
+    ModuleTestSeam::Unsubscribe(module, "E", 6);
+    ModuleTestSeam::ScheduleCallback(module, "d", &IgnoreTask, &marker, 1.5, 0);
+    ModuleTestSeam::Yield(module);
+    ModuleTestSeam::BeginWait(module, "w", 0);
+    ModuleTestSeam::EndWait(module);
 
     EXPECT_THAT(loaded.host.Trace(),
                 ElementsAre("hostSendRequest 2 '/p' args=0", "reserved1 1 2", "reserved2 7",
@@ -62,8 +62,8 @@ TEST(AppModuleHostSlots, ForwardEachSlotToItsEntryWithArgumentsUnchanged) {
 TEST(AppModuleHostSlots, CallNothingBeforeInitialize) {
     LogCapture log;
     LoadedModule loaded;
-    EXPECT_EQ(loaded->hostYield(), 0u);
-    EXPECT_EQ(loaded->hostBeginWait("w", 0), 0u);
+    EXPECT_EQ(ModuleTestSeam::Yield(loaded.Module()), 0u);
+    EXPECT_EQ(ModuleTestSeam::BeginWait(loaded.Module(), "w", 0), 0u);
     EXPECT_TRUE(loaded.host.Calls().empty());
     EXPECT_TRUE(log.Contains(LogLevel::Error, LogGroup::DBG,
                              "hostYield called before the module was initialized"));
@@ -156,8 +156,8 @@ TEST(AppModuleCallbacks, EventContextResolvesOnlyToTheLiveModule) {
     EXPECT_FALSE(AppModule::ResolveEventContext(nullptr));
     EXPECT_EQ(AppModule::ResolveEventContext(loaded->EventContext()).Module(), &loaded.Module());
 
-    loaded->hostSubscribe("E", loaded->HostContext(), &CountingEventCallback,
-                          loaded->EventContext(), 0);
+    ModuleTestSeam::Subscribe(loaded.Module(), "E", loaded->HostContext(), &CountingEventCallback,
+                              loaded->EventContext(), 0);
     const auto subscription = loaded.host.FindSubscription("E");
     ASSERT_TRUE(subscription.has_value());
     EXPECT_TRUE(loaded.host.Deliver("E", HostValue{}));

@@ -17,11 +17,13 @@
 #include "formats/JsonReader.h"
 #include "framework/AppModule.h"
 #include "framework/PluginEntry.h"
+#include "tests/framework/ModuleTestSeam.h"
 #include "tests/framework/TestHost.h"
 
 namespace Tavo::Testing {
 
-// A plugin module whose start a test sets, with the protected tables opened.
+// A plugin module whose start a test sets, with its tables opened through
+// the test seam.
 class ProbeModule : public Client::AppModule {
 public:
     struct ProbeRecord {
@@ -38,18 +40,24 @@ public:
     // A host subscription with an (empty) handler entry, as the subscription
     // layer makes them.
     void SubscribeHostEvent(const std::string& eventName) {
-        hostEventHandlers_[eventName] = std::make_shared<Client::HostEventHandler>();
-        hostSubscribe(eventName.c_str(), HostContext(), nullptr, EventContext(), 0);
+        ModuleTestSeam::HostEventHandlers(*this)[eventName] =
+            std::make_shared<Client::HostEventHandler>();
+        ModuleTestSeam::Subscribe(*this, eventName.c_str(), HostContext(), nullptr, EventContext(),
+                                  0);
     }
 
-    auto& HostEventHandlers() { return hostEventHandlers_; }
-    auto& SubscriptionCounts() { return subscriptionCounts_; }
-    auto& Timers() { return timers_; }
-    auto& ExactListeners() { return exactListeners_; }
-    auto& PatternListeners() { return patternListeners_; }
-    auto& PendingServiceProxyRequests() { return pendingServiceProxyRequests_; }
-    auto& AsyncServiceProxyHandlers() { return asyncServiceProxyHandlers_; }
-    auto& ReceivedServiceProxyReplies() { return receivedServiceProxyReplies_; }
+    auto& HostEventHandlers() { return ModuleTestSeam::HostEventHandlers(*this); }
+    auto& SubscriptionCounts() { return ModuleTestSeam::SubscriptionCounts(*this); }
+    auto& Timers() { return ModuleTestSeam::Timers(*this); }
+    auto& ExactListeners() { return ModuleTestSeam::ExactListeners(*this); }
+    auto& PatternListeners() { return ModuleTestSeam::PatternListeners(*this); }
+    auto& PendingServiceProxyRequests() {
+        return ModuleTestSeam::PendingServiceProxyRequests(*this);
+    }
+    auto& AsyncServiceProxyHandlers() { return ModuleTestSeam::AsyncServiceProxyHandlers(*this); }
+    auto& ReceivedServiceProxyReplies() {
+        return ModuleTestSeam::ReceivedServiceProxyReplies(*this);
+    }
 };
 
 // Loads `M` as a plugin of API 18.0.0; Initialize connects it to `host`.

@@ -18,6 +18,10 @@ std::string Quoted(const std::string& text) {
     return " '" + text + "'";
 }
 
+double SecondsOf(Host::VirtualTime time) {
+    return static_cast<double>(time) / static_cast<double>(Host::kNanosecondsPerSecond);
+}
+
 }  // namespace
 
 TestHost::TestHost(std::uint32_t hostContext)
@@ -103,10 +107,7 @@ TestHost::TestHost(std::uint32_t hostContext)
                      .delaySeconds = delaySeconds,
                      .callbackContext = context,
                      .taskCallback = callback});
-        host.Locked([&] {
-            const double due = host.now_ + std::max(delaySeconds, 0.0);
-            host.queue_.emplace(due, HostScheduledTask{callback, context, due});
-        });
+        host.scheduler_.Schedule(Copy(description), callback, context, delaySeconds);
         return 0;
     };
     entries.hostYield = [](HostInterface* self) -> std::uint32_t {
@@ -155,7 +156,7 @@ std::vector<std::string> TestHost::Trace(std::optional<HostEntry> entry) const {
 }
 
 std::optional<HostSubscription> TestHost::FindSubscription(std::string_view eventName) const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    Platform::MutexLock lock(mutex_);
     const auto found = std::find_if(subscriptions_.begin(), subscriptions_.end(),
                                     [&](const auto& each) { return each.eventName == eventName; });
     return found != subscriptions_.end() ? std::optional(*found) : std::nullopt;
@@ -175,37 +176,30 @@ void TestHost::DeliverTo(const HostSubscription& subscription, const HostValue& 
 }
 
 std::vector<HostScheduledTask> TestHost::Pending() const {
-    std::lock_guard<std::mutex> lock(mutex_);
     std::vector<HostScheduledTask> pending;
-    for (const auto& [due, task] : queue_) {
-        pending.push_back(task);
+    for (const Host::PendingCallback& queued : scheduler_.Queued()) {
+        pending.push_back({queued.callback, queued.context, SecondsOf(queued.due)});
     }
     return pending;
 }
 
 bool TestHost::RunNext() {
-    const std::optional<HostScheduledTask> task = Locked([&]() -> std::optional<HostScheduledTask> {
-        if (queue_.empty()) {
-            return std::nullopt;
-        }
-        const HostScheduledTask next = queue_.begin()->second;
-        queue_.erase(queue_.begin());
-        now_ = std::max(now_, next.dueTime);
-        return next;
-    });
-    if (task) {
-        task->Fire();
+    const std::optional<Host::PendingCallback> next = scheduler_.TakeNext();
+    if (next) {
+        next->callback(next->context);
     }
-    return task.has_value();
+    return next.has_value();
 }
 
 std::size_t TestHost::RunUntil(double time) {
+    const Host::VirtualTime until = Host::DelayToVirtualTime(time);
     std::size_t ran = 0;
-    while (Locked([&] { return !queue_.empty() && queue_.begin()->first <= time; })) {
+    for (std::optional<Host::VirtualTime> due = scheduler_.NextDue(); due && *due <= until;
+         due = scheduler_.NextDue()) {
         RunNext();
         ++ran;
     }
-    Locked([&] { now_ = std::max(now_, time); });
+    scheduler_.AdvanceTo(until);
     return ran;
 }
 

@@ -11,7 +11,7 @@
 #include "PluginLoader.h"
 #include "ResourceStore.h"
 #include "Scenario.h"
-#include "Scheduler.h"
+#include "host/Scheduler.h"
 #include "VirtualClock.h"
 #include "formats/Yaml.h"
 

@@ -163,7 +163,7 @@ TEST(Platform, MutexExcludesOtherThreads) {
     int counter = 0;
     auto work = [&] {
         for (int i = 0; i < 20000; ++i) {
-            std::lock_guard<Mutex> lock(mutex);
+            MutexLock lock(mutex);
             ++counter;
         }
     };
@@ -171,7 +171,9 @@ TEST(Platform, MutexExcludesOtherThreads) {
     a.join();
     b.join();
     EXPECT_EQ(counter, 40000);
-    ASSERT_TRUE(mutex.try_lock());
+    if (!mutex.try_lock()) {
+        FAIL() << "try_lock refused a free mutex";
+    }
     std::thread([&] { EXPECT_FALSE(mutex.try_lock()); }).join();
     mutex.unlock();
 }

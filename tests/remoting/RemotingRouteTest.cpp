@@ -110,7 +110,7 @@ TEST(UrlDecode, DecodesPlusAndPercentEscapesKeepingMalformedOnes) {
     }
 }
 
-std::unique_ptr<BindingFunctionDescriptor> Function(std::string name, std::uint32_t method,
+std::unique_ptr<BindingFunctionDescriptor> Function(std::string name, HttpMethod method,
                                                     std::string path, std::uint8_t flags = 0,
                                                     std::string methodName = {}) {
     auto function = std::make_unique<BindingFunctionDescriptor>();
@@ -130,9 +130,9 @@ const char* Chosen(std::span<const RemotingRoute* const> routes, HttpMethod meth
 }
 
 TEST(SelectRoute, TheMoreLiteralRouteWinsWhateverTheOrderWithDecodedParameters) {
-    const auto pattern = Function("pattern", 2, "/x/{id}");
-    const auto literal = Function("literal", 2, "/x/special");
-    const auto shorter = Function("shorter", 2, "/x/s{rest}");
+    const auto pattern = Function("pattern", HttpMethod::Get, "/x/{id}");
+    const auto literal = Function("literal", HttpMethod::Get, "/x/special");
+    const auto shorter = Function("shorter", HttpMethod::Get, "/x/s{rest}");
     const RemotingRoute a(*pattern), b(*literal), c(*shorter);
     const std::vector<const RemotingRoute*> orders[] = {{&a, &b, &c}, {&b, &a, &c}, {&c, &a, &b}};
     for (const auto& routes : orders) {
@@ -141,13 +141,13 @@ TEST(SelectRoute, TheMoreLiteralRouteWinsWhateverTheOrderWithDecodedParameters) 
         EXPECT_STREQ(Chosen(routes, HttpMethod::Get, "/x/sun"), "shorter");
     }
     // Equal lengths: the earlier route stays.
-    const auto other = Function("other", 2, "/x/{name}");
+    const auto other = Function("other", HttpMethod::Get, "/x/{name}");
     const RemotingRoute d(*other);
     const std::vector<const RemotingRoute*> tie{&d, &a};
     EXPECT_STREQ(Chosen(tie, HttpMethod::Get, "/x/7"), "other");
 
     // The parameters, decoded under their names; a repeated name keeps the last.
-    const auto repeated = Function("repeated", 0, "/{id}/{id}/{name}");
+    const auto repeated = Function("repeated", HttpMethod::None, "/{id}/{id}/{name}");
     const RemotingRoute e(*repeated);
     const RouteMatch match =
         SelectRoute(std::vector<const RemotingRoute*>{&e}, 2, {}, "/1/%41/a+b");
@@ -156,13 +156,14 @@ TEST(SelectRoute, TheMoreLiteralRouteWinsWhateverTheOrderWithDecodedParameters) 
 }
 
 TEST(SelectRoute, MethodsMustAgree) {
-    const auto any = Function("any", 0, "/any");
-    const auto post = Function("post", 6, "/post");
-    const auto named = Function("named", 8, "/named", 0, "PURGE");
-    const auto getOnly = Function("getOnly", 0, "/read", kBindingRouteGetOnly);
-    const auto get = Function("get", 2, "/get");
-    const auto getAndHead = Function("getAndHead", 2, "/search", kBindingRouteGetOnly);
-    const auto headOnly = Function("headOnly", 3, "/head", kBindingRouteGetOnly);
+    const auto any = Function("any", HttpMethod::None, "/any");
+    const auto post = Function("post", HttpMethod::Post, "/post");
+    const auto named = Function("named", HttpMethod::Named, "/named", 0, "PURGE");
+    const auto getOnly = Function("getOnly", HttpMethod::None, "/read", kBindingRouteGetOnly);
+    const auto get = Function("get", HttpMethod::Get, "/get");
+    const auto getAndHead =
+        Function("getAndHead", HttpMethod::Get, "/search", kBindingRouteGetOnly);
+    const auto headOnly = Function("headOnly", HttpMethod::Head, "/head", kBindingRouteGetOnly);
     const RemotingRoute r1(*any), r2(*post), r3(*named), r4(*getOnly), r5(*get), r6(*getAndHead),
         r7(*headOnly);
     const std::vector<const RemotingRoute*> routes{&r1, &r2, &r3, &r4, &r5, &r6, &r7};

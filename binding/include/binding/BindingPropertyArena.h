@@ -121,30 +121,32 @@ private:
     // Under the lock: takes kept large regions that have waited for the
     // delay out of their slots, while more than kCachedLargeBytes are kept.
     // Returns how many it wrote to `out` (room for kMaxKeptLarge).
-    std::size_t TakeStaleLarge(std::int64_t now, KeptRegion* out) noexcept;
+    std::size_t TakeStaleLarge(std::int64_t now, KeptRegion* out) noexcept TAVO_REQUIRES(mutex_);
     // After the lock: gives `count` regions back to the system.
     static void ReturnLarge(const KeptRegion* regions, std::size_t count) noexcept;
 
     Platform::Mutex mutex_;
-    std::int64_t returnDelay_ = kReturnDelay;
-    void* pendingPages_ = nullptr;   // released, not yet back in their regions
-    std::int64_t pendingSince_ = 0;  // when the pending chain was last empty
+    std::int64_t returnDelay_ TAVO_GUARDED_BY(mutex_) = kReturnDelay;
+    void* pendingPages_ TAVO_GUARDED_BY(mutex_) =
+        nullptr;  // released, not yet back in their regions
+    std::int64_t pendingSince_ TAVO_GUARDED_BY(mutex_) =
+        0;  // when the pending chain was last empty
     // Puts every pending page back into its region. Under the lock.
-    void SettlePendingPages(std::int64_t now) noexcept;
-    PageRegion* partialRegions_ = nullptr;  // some pages free, some in use
-    PageRegion* emptyRegions_ = nullptr;    // every page free; newest first
-    PageRegion* emptyTail_ = nullptr;       // the oldest of them
-    std::size_t emptyRegionCount_ = 0;
-    struct FreeSlab;                 // the bookkeeping at the start of a free slab
-    FreeSlab* freeSlabs_ = nullptr;  // newest first
-    FreeSlab* slabTail_ = nullptr;   // the oldest
-    std::size_t freePageCount_ = 0;
-    std::size_t freeSlabCount_ = 0;
-    std::size_t regionsReserved_ = 0;
-    std::size_t regionsReturned_ = 0;
-    std::size_t largeBytesInUse_ = 0;
-    KeptRegion kept_[kMaxKeptLarge] = {};
-    std::size_t keptLargeBytes_ = 0;
+    void SettlePendingPages(std::int64_t now) noexcept TAVO_REQUIRES(mutex_);
+    PageRegion* partialRegions_ TAVO_GUARDED_BY(mutex_) = nullptr;  // some pages free, some in use
+    PageRegion* emptyRegions_ TAVO_GUARDED_BY(mutex_) = nullptr;    // every page free; newest first
+    PageRegion* emptyTail_ TAVO_GUARDED_BY(mutex_) = nullptr;       // the oldest of them
+    std::size_t emptyRegionCount_ TAVO_GUARDED_BY(mutex_) = 0;
+    struct FreeSlab;  // the bookkeeping at the start of a free slab
+    FreeSlab* freeSlabs_ TAVO_GUARDED_BY(mutex_) = nullptr;  // newest first
+    FreeSlab* slabTail_ TAVO_GUARDED_BY(mutex_) = nullptr;   // the oldest
+    std::size_t freePageCount_ TAVO_GUARDED_BY(mutex_) = 0;
+    std::size_t freeSlabCount_ TAVO_GUARDED_BY(mutex_) = 0;
+    std::size_t regionsReserved_ TAVO_GUARDED_BY(mutex_) = 0;
+    std::size_t regionsReturned_ TAVO_GUARDED_BY(mutex_) = 0;
+    std::size_t largeBytesInUse_ TAVO_GUARDED_BY(mutex_) = 0;
+    KeptRegion kept_[kMaxKeptLarge] TAVO_GUARDED_BY(mutex_) = {};
+    std::size_t keptLargeBytes_ TAVO_GUARDED_BY(mutex_) = 0;
 };
 
 class BindingPropertyArena {

@@ -48,6 +48,8 @@
 #include "framework/CallbackContext.h"
 #include "framework/FrameworkTypes.h"
 #include "framework/PluginEntry.h"
+#include "framework/ServiceProxy.h"
+#include "framework/Timers.h"
 #include "logging/Failure.h"
 #include "platform/Platform.h"
 #include "remoting/HttpMethod.h"
@@ -55,6 +57,12 @@
 namespace Tavo {
 class LogTarget;
 }
+
+namespace Tavo::Testing {
+// The tests' one way to the module's private tables and raw host slots
+// (tests/framework/ModuleTestSeam.h); plugin code has none.
+class ModuleTestSeam;
+}  // namespace Tavo::Testing
 
 namespace Tavo::Client {
 
@@ -72,6 +80,8 @@ struct ResourceUpdate {
     PluginResourceEventType eventType = PluginResourceEventType::Create;
     T data{};  // the converted value; default-constructed for Delete
 };
+
+class ModuleServices;
 
 // The resource-listener layer: listeners by exact path and by pattern. Its two
 // virtual operations do nothing here; the module gives them their behaviour.
@@ -94,6 +104,13 @@ protected:
     ResourceListenerBase(const ResourceListenerBase&) = delete;
     ResourceListenerBase& operator=(const ResourceListenerBase&) = delete;
 
+private:
+    friend class ModuleServices;
+    friend class AppModule;
+    friend class Testing::ModuleTestSeam;
+
+    // Host thread only, like every table of the module but the timer, task
+    // and service-proxy tables.
     // The registry the typed listeners convert with; set at Initialize, not owned.
     BindingRegistry* listenerRegistry_ = nullptr;
     // Path → listener, for paths without "*".
@@ -198,24 +215,11 @@ public:
         }
     };
 
-    using ServiceProxyHandler = std::function<void(const PluginServiceProxyResponse& response)>;
+    using ServiceProxyHandler = ServiceProxyTables<PluginServiceProxyResponse>::Handler;
 
-    // A named repeating timer (StartTimer).
-    struct TimerRecord {
-        std::string name;                // a copy of the key
-        std::function<void()> callback;  // the firing closure, re-used for every firing
-        std::int64_t due = 0;            // next firing, monotonic nanoseconds
-        double period = 0;               // seconds
-        std::uint64_t generation = 0;    // 0 when new; +1 at every start
-    };
-
-    // A one-shot task handed to the host (ScheduleTask).
-    struct ScheduledTask {
-        AppModule* module = nullptr;
-        std::uint64_t id = 0;
-        std::function<void()> function;
-        void* context = nullptr;  // the token the host calls back with
-    };
+    // The timer and task records (framework/Timers.h).
+    using TimerRecord = Client::TimerRecord;
+    using ScheduledTask = Client::ScheduledTask;
 
     // Slot 2.
     virtual ~ModuleServices();
@@ -227,7 +231,14 @@ public:
     // [host-thread]
     virtual void Stop();
 
-    // Slots 4 to 12: host entries 0 to 8, forwarded unchanged.
+private:
+    friend class AppModule;
+    friend class Testing::ModuleTestSeam;
+
+    // Slots 4 to 12: host entries 0 to 8, forwarded unchanged. The raw face
+    // the host's side of the boundary calls through; not for plugin code,
+    // which uses the services that wrap them (Request, Subscribe,
+    // StartTimer, ScheduleTask, Await, Yield).
     // [host-thread & initialized] (9: [any-thread & initialized])
     virtual std::uint32_t hostSendRequest(HostResponse* response, const HostRequest* request) = 0;
     virtual std::uint32_t hostReserved1(std::uintptr_t first, std::uintptr_t second) = 0;
@@ -243,6 +254,7 @@ public:
     virtual std::uint32_t hostBeginWait(const std::string& description, std::int32_t word) = 0;
     virtual std::uint32_t hostEndWait() = 0;
 
+public:
     // The host's handle for this plugin; 0 until Initialize.
     std::uint32_t HostContext() const { return hostContext_; }
     // The id the next ScheduleTask will use (1 for a new module).
@@ -255,6 +267,7 @@ public:
 protected:
     ModuleServices() = default;
 
+private:
     // The module's registry, set by RegisterFrameworkTypes; not owned.
     BindingRegistry* servicesRegistry_ = nullptr;
     std::uint32_t hostContext_ = 0;
@@ -267,21 +280,10 @@ protected:
     std::unordered_map<std::string, std::shared_ptr<HostEventHandler>> hostEventHandlers_;
     // Event name → Subscribe calls not yet matched by Unsubscribe.
     std::unordered_map<std::string, std::int32_t> subscriptionCounts_;
-    // Service-proxy key → handler / latest reply; under serviceProxyMutex_.
-    std::unordered_map<std::string, ServiceProxyHandler> pendingServiceProxyRequests_;
-    std::unordered_map<std::string, ServiceProxyHandler> asyncServiceProxyHandlers_;
-    std::unordered_map<std::string, PluginServiceProxyResponse> receivedServiceProxyReplies_;
-    Platform::Mutex serviceProxyMutex_;
-    // Timer name → record; under timerMutex_, since a firing runs on whatever
-    // host thread runs its task while StartTimer runs on the host thread.
-    // Never held while calling the host or a handler.
-    std::unordered_map<std::string, TimerRecord> timers_;
-    Platform::Mutex timerMutex_;
-    // Task id → task, and the next id; under taskMutex_. Never held while
-    // calling the host or a task.
-    std::unordered_map<std::uint64_t, ScheduledTask> tasks_;
-    std::uint64_t nextTaskId_ = 1;
-    mutable Platform::Mutex taskMutex_;
+    // Service-proxy handlers and replies (framework/ServiceProxy.h).
+    ServiceProxyTables<PluginServiceProxyResponse> serviceProxy_;
+    // Timers and scheduled tasks (framework/Timers.h).
+    ModuleTimers timing_;
 };
 
 class AppModule : public ModuleServices {
@@ -293,21 +295,6 @@ public:
     // no-ops), destroys the registry, names and log target, and releases the
     // log manager reference (the last one in the process stops logging).
     ~AppModule() override;
-
-    // Slots 4 to 12.
-    std::uint32_t hostSendRequest(HostResponse* response, const HostRequest* request) override;
-    std::uint32_t hostReserved1(std::uintptr_t first, std::uintptr_t second) override;
-    std::uint32_t hostReserved2(std::uintptr_t word) override;
-    std::uint32_t hostSubscribe(const char* eventName, std::uint32_t hostContext,
-                                HostEventCallback callback, void* context,
-                                std::int32_t flags) override;
-    std::uint32_t hostUnsubscribe(const char* eventName, std::uint32_t hostContext) override;
-    std::uint32_t hostScheduleCallback(const char* description, HostScheduledCallback callback,
-                                       void* context, double delaySeconds,
-                                       std::int32_t flags) override;
-    std::uint32_t hostYield() override;
-    std::uint32_t hostBeginWait(const std::string& description, std::int32_t word) override;
-    std::uint32_t hostEndWait() override;
 
     // Slot 13: registers the plugin's own types (use DeclareStruct and
     // DeclareEnum below). Runs once during the load step, after the framework
@@ -583,10 +570,10 @@ public:
 
     // ---- Callback contexts -------------------------------------------------
 
-    // The context to pass to hostSubscribe for this module's event callback.
-    // Resolve it in the callback with ResolveEventContext: after the module
-    // is destroyed (or from Shutdown on) it resolves to nothing, so an event
-    // the host delivers late is dropped:
+    // The context the module passes to hostSubscribe with its event callback
+    // (RegisterEventHandler, framework/Subscriptions.h). Resolve it in the callback with
+    // ResolveEventContext: after the module is destroyed (or from Shutdown on) it resolves to
+    // nothing, so an event the host delivers late is dropped:
     //
     //   hostSubscribe(name, HostContext(), &OnHostEvent<P>, EventContext(), flags);
     //
@@ -629,6 +616,24 @@ protected:
     HostInterface* Host(const char* operation) const;
 
 private:
+    friend class Testing::ModuleTestSeam;
+
+    // Slots 4 to 12: each calls its host entry, or (before Initialize)
+    // nothing, with an Error line, returning 0.
+    std::uint32_t hostSendRequest(HostResponse* response, const HostRequest* request) override;
+    std::uint32_t hostReserved1(std::uintptr_t first, std::uintptr_t second) override;
+    std::uint32_t hostReserved2(std::uintptr_t word) override;
+    std::uint32_t hostSubscribe(const char* eventName, std::uint32_t hostContext,
+                                HostEventCallback callback, void* context,
+                                std::int32_t flags) override;
+    std::uint32_t hostUnsubscribe(const char* eventName, std::uint32_t hostContext) override;
+    std::uint32_t hostScheduleCallback(const char* description, HostScheduledCallback callback,
+                                       void* context, double delaySeconds,
+                                       std::int32_t flags) override;
+    std::uint32_t hostYield() override;
+    std::uint32_t hostBeginWait(const std::string& description, std::int32_t word) override;
+    std::uint32_t hostEndWait() override;
+
     // Takes the log manager reference first and releases it last.
     struct LogReference {
         LogReference();
@@ -697,6 +702,8 @@ private:
 
 }  // namespace Tavo::Client
 
+// The module's inline parts: the template members of its services, each
+// beside the service it belongs to.
 #include "framework/Await.h"
 #include "framework/Lcds.h"
 #include "framework/Requests.h"

@@ -9,6 +9,10 @@
 
 namespace Tavo {
 
+// The message of a failure caused by a refused allocation, in every layer
+// that reports one as a value.
+inline constexpr const char* kOutOfMemoryMessage = "Out of memory.";
+
 // An error value: a signed 32-bit code and a message. The message is either an
 // owned text or a literal text pointer, which may be null ("no message").
 // Failures made inside the plugin have code 0; request failures carry 400 or

@@ -35,6 +35,11 @@ namespace Tavo {
 
 struct FormatContext;
 
+// Text from the other side of the boundary, where null stands for "".
+inline const char* OrEmpty(const char* text) {
+    return text != nullptr ? text : "";
+}
+
 // How one argument type is rendered. One constant per supported type.
 struct FormatArgDescriptor {
     // Writes the value for the conversion in `context`; returns the number of

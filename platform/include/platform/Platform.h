@@ -8,31 +8,66 @@
 #include <cstdint>
 #include <mutex>
 
+#include "platform/ThreadAnnotations.h"
+
 namespace Tavo::Platform {
 
 // Locks. Mutex is constant-initialised (constexpr constructor) on every
 // system, so a lock at namespace scope works during static initialisation.
 // On Windows it is a slim reader/writer lock taken exclusively (not
 // recursive; the C++ runtime's std::mutex has no constexpr constructor
-// there); elsewhere the standard mutex already is one.
+// there); elsewhere it is the standard mutex, which already is one. Every
+// lock carries the thread-safety attributes; take them with the scoped locks
+// below, which the analysis follows (std::lock_guard it cannot see into).
+
+// The standard lock M under the capability attribute.
+template <class M>
+class TAVO_CAPABILITY("mutex") StandardMutex {
+public:
+    constexpr StandardMutex() noexcept = default;
+    StandardMutex(const StandardMutex&) = delete;
+    StandardMutex& operator=(const StandardMutex&) = delete;
+    void lock() TAVO_ACQUIRE() { mutex_.lock(); }
+    bool try_lock() TAVO_TRY_ACQUIRE(true) { return mutex_.try_lock(); }
+    void unlock() TAVO_RELEASE() { mutex_.unlock(); }
+
+private:
+    M mutex_;
+};
+
 #if defined(_WIN32)
-class Mutex {
+class TAVO_CAPABILITY("mutex") Mutex {
 public:
     constexpr Mutex() noexcept = default;
     Mutex(const Mutex&) = delete;
     Mutex& operator=(const Mutex&) = delete;
-    void lock() noexcept;
-    bool try_lock() noexcept;
-    void unlock() noexcept;
+    void lock() noexcept TAVO_ACQUIRE();
+    bool try_lock() noexcept TAVO_TRY_ACQUIRE(true);
+    void unlock() noexcept TAVO_RELEASE();
 
 private:
     void* lock_ = nullptr;  // the SRWLOCK itself: one pointer, initially null
 };
 #else
-using Mutex = std::mutex;
+using Mutex = StandardMutex<std::mutex>;
 #endif
 // Only ever constructed at run time (LogManager places it in static storage).
-using RecursiveMutex = std::recursive_mutex;
+using RecursiveMutex = StandardMutex<std::recursive_mutex>;
+
+// Holds `M` (Mutex or RecursiveMutex) from construction to destruction.
+template <class M>
+class TAVO_SCOPED_CAPABILITY ScopedLock {
+public:
+    explicit ScopedLock(M& mutex) TAVO_ACQUIRE(mutex) : mutex_(mutex) { mutex_.lock(); }
+    ~ScopedLock() TAVO_RELEASE() { mutex_.unlock(); }
+    ScopedLock(const ScopedLock&) = delete;
+    ScopedLock& operator=(const ScopedLock&) = delete;
+
+private:
+    M& mutex_;
+};
+using MutexLock = ScopedLock<Mutex>;
+using RecursiveMutexLock = ScopedLock<RecursiveMutex>;
 
 // Characters that separate directories in a module path on this platform.
 #if defined(_WIN32)

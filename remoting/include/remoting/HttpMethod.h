@@ -1,7 +1,8 @@
 #pragma once
-// The HTTP vocabulary shared by requests in both directions: method codes and
-// their names, the content types that select a body or argument format, and
-// the request record an exported function may receive whole.
+// The HTTP vocabulary shared by requests in both directions: the content
+// types that select a body or argument format, and the request record an
+// exported function may receive whole. Method codes live with the function
+// descriptions that route by them (binding/HttpMethod.h).
 // Everything here is pure and thread-safe.
 
 #include <cstdint>
@@ -9,30 +10,9 @@
 #include <string>
 #include <string_view>
 
+#include "binding/HttpMethod.h"
+
 namespace Tavo {
-
-// HTTP method codes, as passed to and received from the host.
-enum class HttpMethod : std::uint32_t {
-    None = 0,
-    Delete = 1,
-    Get = 2,
-    Head = 3,
-    Options = 4,
-    Patch = 5,
-    Post = 6,
-    Put = 7,
-    Named = 8,  // a method named by text; the request carries the name
-};
-
-// "DELETE" .. "PUT" for codes 1 to 7; "" for 8 and every other code.
-// The text is static.
-const char* MethodName(std::uint32_t code);
-inline const char* MethodName(HttpMethod method) {
-    return MethodName(static_cast<std::uint32_t>(method));
-}
-
-// A code received from the host: 1 to 8 unchanged, anything else None.
-HttpMethod MethodFromHost(std::uint32_t code);
 
 // What a content type selects. Codes 0 to 3 double as the body format code
 // of a response record.

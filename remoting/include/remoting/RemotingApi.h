@@ -76,11 +76,22 @@ public:
     void Call(HostResponse& response, const HostRequest& request, const RouteMatch& match) const;
 
 private:
-    mutable Platform::Mutex exportMutex_;                         // guards the three tables below
-    mutable std::vector<std::unique_ptr<RemotingRoute>> routes_;  // declaration order
-    mutable std::vector<const RemotingRoute*> routeOrder_;
-    mutable std::vector<std::unique_ptr<RemotingDispatchContext>> contexts_;
-    mutable std::unordered_map<std::string, const RemotingDispatchContext*> nameMap_;
+    // The routes in matching order, for dispatch. Why without the lock: the
+    // tables are written only while the export block is built, before the
+    // host can dispatch a request; afterwards they are read-only.
+    const std::vector<const RemotingRoute*>& DispatchRoutes() const TAVO_NO_THREAD_SAFETY_ANALYSIS {
+        return routeOrder_;
+    }
+
+    // Guards the four tables below: the routes (declaration order), the
+    // routes in matching order, the dispatch contexts and their names.
+    mutable Platform::Mutex exportMutex_;
+    mutable std::vector<std::unique_ptr<RemotingRoute>> routes_ TAVO_GUARDED_BY(exportMutex_);
+    mutable std::vector<const RemotingRoute*> routeOrder_ TAVO_GUARDED_BY(exportMutex_);
+    mutable std::vector<std::unique_ptr<RemotingDispatchContext>> contexts_
+        TAVO_GUARDED_BY(exportMutex_);
+    mutable std::unordered_map<std::string, const RemotingDispatchContext*> nameMap_
+        TAVO_GUARDED_BY(exportMutex_);
 };
 
 extern "C" {

@@ -18,6 +18,7 @@
 #include "framework/AppModule.h"
 #include "framework/PluginEntry.h"
 #include "platform/MemoryAccounting.h"
+#include "tests/framework/ModuleTestSeam.h"
 
 namespace Tavo::Testing {
 
@@ -67,10 +68,14 @@ public:
 #if defined(TAVO_BROKEN_LATE_CALLBACK)
         lateTarget.module = this;
         // Due long after any run: it arrives only once the module is gone.
-        hostScheduleCallback("broken.late", &LateCallback, &lateTarget, 3600, 0);
+        // The raw slots, through the test seam: a plugin built on the
+        // services could not make these faults.
+        Testing::ModuleTestSeam::ScheduleCallback(*this, "broken.late", &LateCallback, &lateTarget,
+                                                  3600, 0);
 #endif
 #if defined(TAVO_BROKEN_HOSTILE_EVENT)
-        hostSubscribe(kTrustedEvent, HostContext(), &OnTrustedEvent, nullptr, 0);
+        Testing::ModuleTestSeam::Subscribe(*this, kTrustedEvent, HostContext(), &OnTrustedEvent,
+                                           nullptr, 0);
 #endif
         return true;
     }
@@ -81,7 +86,7 @@ public:
 #endif
 #if defined(TAVO_BROKEN_HOSTILE_EVENT)
         if (HostContext() != 0) {
-            hostUnsubscribe(kTrustedEvent, HostContext());
+            Testing::ModuleTestSeam::Unsubscribe(*this, kTrustedEvent, HostContext());
         }
 #endif
 #if defined(TAVO_BROKEN_LEAK)

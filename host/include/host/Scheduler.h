@@ -1,5 +1,8 @@
 #pragma once
-// The host's virtual clock and its queue of scheduled plugin callbacks.
+// The host's virtual clock and its queue of scheduled plugin callbacks:
+// the one virtual-time host, shared by ulm-host and the in-process test host
+// (a library of its own, ulm_host_scheduler, that needs nothing but the
+// boundary records).
 //
 // Virtual time counts nanoseconds from the start of a run (printed to the
 // millisecond). It moves only when the runner moves it, never with real time,
@@ -17,12 +20,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "abi/HostAbi.h"
+#include "platform/Platform.h"
 
 namespace Tavo::Host {
 
@@ -65,6 +69,12 @@ public:
     PendingCallback Schedule(std::string description, HostScheduledCallback callback, void* context,
                              double delaySeconds);
 
+    // Removes and returns the earliest callback, first moving the clock to its
+    // due time (never backwards); empty when none is queued.
+    std::optional<PendingCallback> TakeNext();
+    // The queued callbacks, earliest first (copies).
+    std::vector<PendingCallback> Queued() const;
+
     // The due time of the earliest queued callback; empty when none.
     std::optional<VirtualTime> NextDue() const;
     // Removes and returns the earliest callback due at or before `time` whose
@@ -84,10 +94,10 @@ private:
         }
     };
 
-    mutable std::mutex mutex_;  // guards everything below
-    VirtualTime now_ = 0;
-    std::uint64_t nextSequence_ = 1;
-    std::set<PendingCallback, Earlier> queue_;
+    mutable Platform::Mutex mutex_;
+    VirtualTime now_ TAVO_GUARDED_BY(mutex_) = 0;
+    std::uint64_t nextSequence_ TAVO_GUARDED_BY(mutex_) = 1;
+    std::set<PendingCallback, Earlier> queue_ TAVO_GUARDED_BY(mutex_);
 };
 
 }  // namespace Tavo::Host
