@@ -17,9 +17,19 @@ endfunction()
 function(tavo_library name)
     cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
     add_library(${name} STATIC ${ARG_SOURCES})
-    target_include_directories(${name} PUBLIC ${TAVO_ROOT})
+    target_include_directories(${name} PUBLIC $<BUILD_INTERFACE:${TAVO_ROOT}>)
     target_link_libraries(${name} PUBLIC ${ARG_DEPS})
     tavo_warnings(${name})
+    tavo_package_name(${name})
+endfunction()
+
+# tavo_package_name(tavo_X): the layer's library also answers to Tavo::X,
+# the name it has in the installed package, so that tavo_add_plugin and the
+# examples link the same names in this tree and outside it.
+function(tavo_package_name name)
+    string(REGEX REPLACE "^tavo_" "" short ${name})
+    add_library(Tavo::${short} ALIAS ${name})
+    set_target_properties(${name} PROPERTIES EXPORT_NAME ${short})
 endfunction()
 
 # tavo_test(NAME SOURCES... [DEPS targets...] [LABELS labels...])
@@ -52,8 +62,9 @@ function(tavo_layer name)
         tavo_library(${name} SOURCES ${sources} DEPS ${ARG_DEPS})
     else()
         add_library(${name} INTERFACE)
-        target_include_directories(${name} INTERFACE ${TAVO_ROOT})
+        target_include_directories(${name} INTERFACE $<BUILD_INTERFACE:${TAVO_ROOT}>)
         target_link_libraries(${name} INTERFACE ${ARG_DEPS})
+        tavo_package_name(${name})
     endif()
 endfunction()
 

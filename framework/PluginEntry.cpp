@@ -118,7 +118,8 @@ std::string GetFullNameFromShortNameAndType(std::string_view shortName, const Pl
     return fullName;
 }
 
-void* LoadModule(PluginLoadRecord* record, std::string_view shortName, AppModule* (*create)()) {
+void* LoadModule(PluginLoadRecord* record, std::string_view shortName, AppModule* (*create)(),
+                 const PluginType& type) {
     if (record == nullptr) {
         Log(LogLevel::Error, LogGroup::DBG, "Loading %.*s: no load record",
             static_cast<int>(shortName.size()), shortName.data());
@@ -127,7 +128,7 @@ void* LoadModule(PluginLoadRecord* record, std::string_view shortName, AppModule
     void* handle = nullptr;
     GuardHostCall("the plugin load", [&] {
         std::unique_ptr<AppModule> module(create());
-        module->Load(*record, shortName);
+        module->Load(*record, shortName, type);
         {
             std::lock_guard<Platform::Mutex> lock(liveModulesMutex);
             LiveModules().insert(module.get());
