@@ -5,7 +5,8 @@
 #   lib/libtavo_<layer>.a        the layers' static libraries (-fPIC)
 #   bin/ulm-host                 the development host
 #   lib/cmake/Tavo/              the package: TavoConfig.cmake and its version
-#                                file, the exported targets Tavo::<layer> and
+#                                file, the exported targets Tavo::<layer>
+#                                (abi, platform, ..., framework) and
 #                                Tavo::ulm-host, tavo_add_plugin
 #                                (TavoPlugin.cmake) with its export check and
 #                                the sources every plugin gets (plugin/), and
@@ -13,38 +14,31 @@
 #
 # A project uses it with find_package(Tavo CONFIG REQUIRED), then
 # tavo_add_plugin(...) or target_link_libraries(... Tavo::framework).
-# Internal headers (detail/) are installed only where a public header
-# includes them.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 set(TAVO_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/tavo)
 set(TAVO_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/Tavo)
 
-# tavo_install_layer(<layer> [DETAIL header...])
-# The layer's library, its public headers, and the detail/ headers named
-# (those its public headers include).
+# tavo_install_layer(<layer>)
+# The layer's library and its public headers: everything under
+# <layer>/include/ (the headers its public headers need included; private
+# headers live in <layer>/src/ and stay out).
 function(tavo_install_layer layer)
-    cmake_parse_arguments(PARSE_ARGV 1 ARG "" "" "DETAIL")
-    file(GLOB headers ${TAVO_ROOT}/${layer}/*.h)
-    install(FILES ${headers} DESTINATION ${TAVO_INSTALL_INCLUDEDIR}/${layer})
-    list(TRANSFORM ARG_DETAIL PREPEND ${TAVO_ROOT}/${layer}/detail/)
-    if(ARG_DETAIL)
-        install(FILES ${ARG_DETAIL} DESTINATION ${TAVO_INSTALL_INCLUDEDIR}/${layer}/detail)
+    install(DIRECTORY ${TAVO_ROOT}/${layer}/include/ DESTINATION ${TAVO_INSTALL_INCLUDEDIR})
+    # A consumer compiles the headers as C++20, as the libraries were (the
+    # boundary records also compile as C).
+    if(NOT layer STREQUAL "abi")
+        target_compile_features(tavo_${layer} INTERFACE cxx_std_20)
     endif()
-    # A consumer compiles the headers as C++20, as the libraries were.
-    target_compile_features(tavo_${layer} INTERFACE cxx_std_20)
     install(TARGETS tavo_${layer} EXPORT TavoTargets
             ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
             INCLUDES DESTINATION ${TAVO_INSTALL_INCLUDEDIR})
 endfunction()
 
-tavo_install_layer(platform)
-tavo_install_layer(logging DETAIL FormatArgs.h)
-tavo_install_layer(binding DETAIL BindingPropertyIterators.h ReadableTypeName.h StaticTypeImpl.h)
-tavo_install_layer(formats)
-tavo_install_layer(remoting)
-tavo_install_layer(framework)
+foreach(layer abi platform logging binding formats remoting framework)
+    tavo_install_layer(${layer})
+endforeach()
 
 if(TARGET ulm-host)
     install(TARGETS ulm-host EXPORT TavoTargets RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
