@@ -57,6 +57,21 @@ function(tavo_plugin_names full_name prefix)
     set(${prefix}_TYPE ${type} PARENT_SCOPE)
 endfunction()
 
+# tavo_plugin_definitions(<target> <full name>)
+# The names TAVO_PLUGIN_EXPORT (framework/PluginExport.h) reads, defined for
+# compiling <target>'s sources. tavo_add_plugin uses it; so does a program
+# that links a plugin's sources in directly (a fuzz target, say).
+function(tavo_plugin_definitions target full_name)
+    tavo_plugin_names(${full_name} plugin)
+    if(plugin_ERROR)
+        message(FATAL_ERROR "tavo_plugin_definitions: ${plugin_ERROR}")
+    endif()
+    target_compile_definitions(${target} PRIVATE
+        TAVO_PLUGIN_EXPORT_NAME=${plugin_EXPORT}
+        TAVO_PLUGIN_SHORT_NAME="${plugin_SHORT_NAME}"
+        TAVO_PLUGIN_TYPE_NAME="${plugin_TYPE}")
+endfunction()
+
 function(tavo_add_plugin full_name)
     # The export check lies beside this file; the sources every plugin gets
     # (MemoryHooks.cpp, LibraryAttachWin32.cpp) lie in plugin/ beside it in
@@ -84,9 +99,7 @@ function(tavo_add_plugin full_name)
         message(FATAL_ERROR "tavo_add_plugin(${full_name}): plugins are built with GCC or Clang "
                             "(MinGW-w64 for Windows), not ${CMAKE_CXX_COMPILER_ID}")
     endif()
-    set(short_name ${plugin_SHORT_NAME})
     set(export_name ${plugin_EXPORT})
-    set(type_name ${plugin_TYPE})
 
     # The export list, generated from the name so that it cannot drift.
     set(list_dir ${CMAKE_CURRENT_BINARY_DIR}/${full_name}.exports)
@@ -118,10 +131,7 @@ EXPORTS
     add_library(${full_name} SHARED ${ARG_SOURCES} ${plugin_sources}/MemoryHooks.cpp
                                     ${extra_sources})
     target_link_libraries(${full_name} PRIVATE Tavo::framework ${ARG_LIBRARIES})
-    target_compile_definitions(${full_name} PRIVATE
-        TAVO_PLUGIN_EXPORT_NAME=${export_name}
-        TAVO_PLUGIN_SHORT_NAME="${short_name}"
-        TAVO_PLUGIN_TYPE_NAME="${type_name}")
+    tavo_plugin_definitions(${full_name} ${full_name})
     target_link_options(${full_name} PRIVATE ${link_options})
     set_target_properties(${full_name} PROPERTIES
         PREFIX ""
