@@ -1,9 +1,13 @@
 # Helpers shared by every folder's CMakeLists.txt.
 
-# Our own code builds with all warnings as errors; third-party headers come in
-# as SYSTEM includes and stay outside that net.
+# Our own code builds with all warnings on; third-party headers come in as
+# SYSTEM includes and stay outside that net. Warnings are errors only where we
+# ask for it (the presets and CI set TAVO_WARNINGS_AS_ERRORS): another
+# compiler's or optimiser's false positive must not break someone else's
+# plain build of this tree.
 function(tavo_warnings target)
-    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Werror)
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic
+                           $<$<BOOL:${TAVO_WARNINGS_AS_ERRORS}>:-Werror>)
 endfunction()
 
 # tavo_layer(NAME [HDRS headers...] [SRCS sources...] [DEPS targets...])
@@ -29,6 +33,16 @@ function(tavo_layer name)
         target_include_directories(${name} INTERFACE ${include_root})
         target_link_libraries(${name} INTERFACE ${ARG_DEPS})
     endif()
+    tavo_package_name(${name})
+endfunction()
+
+# tavo_package_name(tavo_X): the layer's library also answers to Tavo::X,
+# the name it has in the installed package, so that tavo_add_plugin and the
+# examples link the same names in this tree and outside it.
+function(tavo_package_name name)
+    string(REGEX REPLACE "^tavo_" "" short ${name})
+    add_library(Tavo::${short} ALIAS ${name})
+    set_target_properties(${name} PROPERTIES EXPORT_NAME ${short})
 endfunction()
 
 # tavo_private_headers(TARGET LAYER_TARGETS...)

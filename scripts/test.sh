@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Builds and runs all tests. Installs what is missing first.
 #
-#   scripts/test.sh [dev|asan|m32|fuzz|tsan|win32|win64]     (default: dev)
+#   scripts/test.sh [dev|asan|m32|fuzz|tsan|win32|win64|package]     (default: dev)
 #
 # tsan builds only the test programs that exercise threads and runs the tests
 # labelled "threads" under ThreadSanitizer. win32 builds the 32-bit Windows
 # DLL and checks it by reading it; win64 runs every test as a 64-bit Windows
-# program under wine64.
+# program under wine64. package installs the dev build into a temporary
+# prefix and builds and runs the example plugin against it
+# (scripts/test-package.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 preset=${1:-dev}
@@ -17,7 +19,8 @@ case "$preset" in
   fuzz) scripts/install-deps.sh base fuzz ;;
   tsan) scripts/install-deps.sh base ;;
   win32|win64) scripts/install-deps.sh base win ;;
-  *) echo "test.sh: unknown preset '$preset' (dev, asan, m32, fuzz, tsan, win32, win64)" >&2; exit 2 ;;
+  package) scripts/install-deps.sh base; exec scripts/test-package.sh ;;
+  *) echo "test.sh: unknown preset '$preset' (dev, asan, m32, fuzz, tsan, win32, win64, package)" >&2; exit 2 ;;
 esac
 export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
 # Code under test must cope with a refused allocation; let ASan return null.

@@ -114,7 +114,8 @@ std::string GetFullNameFromShortNameAndType(std::string_view shortName, const Pl
     return fullName;
 }
 
-void* LoadModule(PluginLoadRecord* record, std::string_view shortName, AppModule* (*create)()) {
+void* LoadModule(PluginLoadRecord* record, std::string_view shortName, AppModule* (*create)(),
+                 const PluginType& type) {
     if (record == nullptr) {
         Log(LogLevel::Error, LogGroup::DBG, "Loading %.*s: no load record",
             static_cast<int>(shortName.size()), shortName.data());
@@ -123,7 +124,7 @@ void* LoadModule(PluginLoadRecord* record, std::string_view shortName, AppModule
     void* handle = nullptr;
     GuardHostCall("the plugin load", [&] {
         std::unique_ptr<AppModule> module(create());
-        module->Load(*record, shortName);
+        module->Load(*record, shortName, type);
         {
             Platform::MutexLock lock(liveModulesMutex);
             LiveModules().insert(module.get());

@@ -69,6 +69,30 @@ TEST(PluginLoad, RecordPointsIntoTheModuleItReturns) {
     EXPECT_EQ(log.Matching("no load record").size(), 1u);
 }
 
+TEST(PluginLoad, NamesTheModuleByThePluginTypeItIsGiven) {
+    // The export TAVO_PLUGIN_EXPORT writes passes the type its library's full
+    // name declares; a backend plugin is the default.
+    const struct {
+        PluginType type;
+        const char* fullName;
+    } rows[] = {
+        {kBackendPluginType, "ulm-be-counter"},
+        {kFrontendPluginType, "ulm-fe-counter"},
+        {PluginType{"other", ""}, "ulm-xx-counter"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.fullName);
+        PluginLoadRecord record{18, 0, 0, nullptr, nullptr, nullptr, nullptr};
+        void* handle = LoadPlugin<ProbeModule>(&record, "counter", row.type);
+        ASSERT_NE(handle, nullptr);
+        const PluginName& name = static_cast<AppModule*>(handle)->Name();
+        EXPECT_EQ(name.fullName, row.fullName);
+        EXPECT_EQ(name.typeName, row.type.typeName);
+        EXPECT_STREQ(record.shortName, "counter");
+        record.callbacks->Shutdown(handle);
+    }
+}
+
 // "name [tag, tag]"
 std::string WithTags(const char* name, const char* const* tags, std::uint32_t count) {
     std::string text = std::string(name) + " [";

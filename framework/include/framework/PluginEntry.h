@@ -2,7 +2,7 @@
 // The plugin's side of the handshake: names, the load step a plugin's export
 // runs, and the three plugin callbacks the host calls afterwards.
 //
-// A plugin's only export is a one-liner:
+// A plugin's only export is a one-liner (framework/PluginExport.h writes it):
 //
 //   extern "C" void* load_vex_heartbeat(Tavo::PluginLoadRecord* record) {
 //       return Tavo::Client::LoadPlugin<HeartbeatModule>(record, "vex-heartbeat");
@@ -56,21 +56,24 @@ std::string GetFullNameFromShortNameAndType(std::string_view shortName, const Pl
 // The plugin callback table every module publishes.
 const PluginCallbacks& PluginCallbackTable();
 
-// Builds a module with `create`, runs its load step with `record` and
-// `shortName` (AppModule::Load) and returns the module handle it wrote into
+// Builds a module with `create`, runs its load step with `record`,
+// `shortName` and `type` (AppModule::Load) and returns the module handle it wrote into
 // the record. Returns null, writing nothing into the record, when `record` is
 // null or the module cannot be built (logged at level Error). Ends the process
 // when the host's version is incompatible.
 // [host-thread]
-void* LoadModule(PluginLoadRecord* record, std::string_view shortName, AppModule* (*create)());
+void* LoadModule(PluginLoadRecord* record, std::string_view shortName, AppModule* (*create)(),
+                 const PluginType& type = kBackendPluginType);
 
 // LoadModule for the module class `Module` (default-constructible, derived
 // from AppModule).
 // [host-thread]
 template <class Module>
-void* LoadPlugin(PluginLoadRecord* record, std::string_view shortName) {
+void* LoadPlugin(PluginLoadRecord* record, std::string_view shortName,
+                 const PluginType& type = kBackendPluginType) {
     static_assert(std::is_base_of_v<AppModule, Module>, "a plugin module derives from AppModule");
-    return LoadModule(record, shortName, []() -> AppModule* { return new Module(); });
+    return LoadModule(
+        record, shortName, []() -> AppModule* { return new Module(); }, type);
 }
 
 }  // namespace Tavo::Client

@@ -3,7 +3,7 @@
 // step like a real plugin's functions.
 
 #include "framework/AppModule.h"
-#include "framework/PluginEntry.h"
+#include "framework/PluginExport.h"
 #include "tests/remoting/ShopApi.h"
 
 namespace Tavo::Testing {
@@ -23,7 +23,4 @@ private:
 
 }  // namespace Tavo::Testing
 
-extern "C" __attribute__((visibility("default"))) void* load_remoting_test(
-    Tavo::PluginLoadRecord* record) {
-    return Tavo::Client::LoadPlugin<Tavo::Testing::ShopModule>(record, "remoting-test");
-}
+TAVO_PLUGIN_EXPORT(Tavo::Testing::ShopModule);

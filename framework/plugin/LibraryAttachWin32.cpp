@@ -1,4 +1,5 @@
-// The library attach routine of the Windows build. On process attach it only
+// The library attach routine of every Windows plugin library (tavo_add_plugin
+// adds this file to the library's sources). On process attach it only
 // switches off the per-thread attach and detach notifications, which the
 // library does not use; everything else happens in static initialisation and
 // in the export.

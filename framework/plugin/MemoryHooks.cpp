@@ -3,11 +3,13 @@
 //
 // Why here: these replacements of operator new and delete (every variant the
 // C++ runtime defines, so that none of the runtime's own is linked in) are
-// compiled into the shared library only, which links the C++ runtime
-// statically and keeps every symbol but the export local (exports.map). The
-// plugin's code, the framework's and the runtime's inside the library bind
-// to them; the host's operator new and delete stay the host's, and the
-// host's allocations are never counted here.
+// compiled into each plugin library (tavo_add_plugin adds this file), never
+// into the framework's archives: ulm-host and the tests keep the runtime's
+// own. The plugin library links the C++ runtime statically and keeps every
+// symbol but the export local (its generated export list), so the plugin's
+// code, the framework's and the runtime's inside it bind to these; the host's
+// operator new and delete stay the host's, and the host's allocations are
+// never counted here.
 //
 // Over-aligned blocks are carved out of a larger counted block; the word
 // before the aligned address holds the block's start.
