@@ -7,13 +7,14 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "PluginLoader.h"
 #include "ResourceStore.h"
 #include "Scenario.h"
-#include "host/Scheduler.h"
 #include "VirtualClock.h"
 #include "formats/Yaml.h"
+#include "host/Scheduler.h"
 
 namespace {
 
@@ -200,6 +201,33 @@ TEST(HostClock, TakesCallbacksByDueTimeThenSchedulingOrder) {
     EXPECT_EQ(scheduler.TakeDue(5 * s)->description, "after the mark");
     EXPECT_EQ(scheduler.TakeDue(5 * s)->description, "late");
     EXPECT_EQ(scheduler.Size(), 0u);
+}
+
+// The test host runs on TakeNext: the earliest callback whatever its due
+// time, the clock moved to it but never back.
+TEST(HostClock, TakeNextMovesTheClockToEachCallbackAndNeverBack) {
+    constexpr VirtualTime s = kNanosecondsPerSecond;
+    Scheduler scheduler;
+    EXPECT_FALSE(scheduler.TakeNext().has_value());
+    scheduler.Schedule("two", nullptr, nullptr, 2);
+    scheduler.Schedule("one", nullptr, nullptr, 1);
+    scheduler.Schedule("also one", nullptr, nullptr, 1);
+    std::vector<std::string> queued;
+    for (const PendingCallback& callback : scheduler.Queued()) {
+        queued.push_back(callback.description);
+    }
+    EXPECT_EQ(queued, (std::vector<std::string>{"one", "also one", "two"}));
+
+    EXPECT_EQ(scheduler.TakeNext()->description, "one");
+    EXPECT_EQ(scheduler.Now(), 1 * s);
+    scheduler.AdvanceTo(5 * s);
+    EXPECT_EQ(scheduler.TakeNext()->description, "also one");
+    EXPECT_EQ(scheduler.Now(), 5 * s);  // overdue: the clock stays
+    scheduler.Schedule("later", nullptr, nullptr, 0.5);
+    EXPECT_EQ(scheduler.TakeNext()->description, "two");
+    EXPECT_EQ(scheduler.TakeNext()->due, 5 * s + s / 2);
+    EXPECT_EQ(scheduler.Now(), 5 * s + s / 2);
+    EXPECT_TRUE(scheduler.Queued().empty());
 }
 
 // The provider the executable exports: the run's virtual time while a scope
