@@ -4,7 +4,10 @@
 # header compiles on its own against that prefix; copy examples/resource-counter
 # out of the tree and configure, build and test it with CMAKE_PREFIX_PATH
 # only; then run the example plugin with the installed ulm-host (its scenario,
-# whose expectations must hold, and a call of each exported function).
+# whose expectations must hold, and a call of each exported function). It
+# configures the dev preset (so it needs what that needs: scripts/test.sh
+# package installs it) and builds only the libraries and ulm-host, which CI's
+# first stage has built already.
 #
 #   scripts/test-package.sh        (scripts/test.sh package runs it)
 set -euo pipefail

@@ -19,7 +19,7 @@ case "$preset" in
   fuzz) scripts/install-deps.sh base fuzz ;;
   tsan) scripts/install-deps.sh base ;;
   win32|win64) scripts/install-deps.sh base win ;;
-  package) scripts/install-deps.sh base; exec scripts/test-package.sh ;;
+  package) scripts/install-deps.sh base bench fuzz; exec scripts/test-package.sh ;;
   *) echo "test.sh: unknown preset '$preset' (dev, asan, m32, fuzz, tsan, win32, win64, package)" >&2; exit 2 ;;
 esac
 export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
