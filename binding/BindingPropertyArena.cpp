@@ -520,7 +520,7 @@ void BindingPropertyArena::InitState() noexcept {
     pages_ = lastPage_ = nullptr;
     slabs_ = nullptr;
     large_ = nullptr;
-    pageCount_ = slabCount_ = largeCount_ = 0;
+    pageCount_ = mediumPageCount_ = slabCount_ = largeCount_ = 0;
     table_ = nullptr;
     tableHashes_ = nullptr;
     tableCapacity_ = tableCount_ = 0;
@@ -684,32 +684,66 @@ void* BindingPropertyArena::AllocateMedium(std::size_t index) {
     }
     const std::size_t blockSize = MediumBinSize(index);
     if (static_cast<std::size_t>(bumpEnd_ - bump_) < blockSize) {
-        auto* node = static_cast<SlabNode*>(Allocate(sizeof(SlabNode)));
-        auto* slab = static_cast<unsigned char*>(BindingPageSource::Instance().AcquireSlab());
-        if (slab == nullptr) {
-            Deallocate(node, sizeof(SlabNode));
-            throw std::bad_alloc();
+        if (blockSize <= kMediumPageBlockMax && slabCount_ == 0 &&
+            mediumPageCount_ < kMediumPageLimit) {
+            StartMediumPage();
+        } else {
+            StartSlab();
         }
-        // The tail of the old slab still serves smaller bins.
-        for (std::size_t bin = kMediumBinCount; bin-- > 0;) {
-            std::size_t size = MediumBinSize(bin);
-            while (static_cast<std::size_t>(bumpEnd_ - bump_) >= size) {
-                WriteLink(bump_, mediumFree_[bin]);
-                mediumFree_[bin] = bump_;
-                bump_ += size;
-            }
-        }
-        Poison(slab, BindingPageSource::kSlabSize);
-        node->slab = slab;
-        node->next = slabs_;
-        slabs_ = node;
-        ++slabCount_;
-        bump_ = slab;
-        bumpEnd_ = slab + BindingPageSource::kSlabSize;
     }
     void* block = bump_;
     bump_ += blockSize;
     return block;
+}
+
+void BindingPropertyArena::RetireBumpTail() noexcept {
+    // The tail of the old bump region still serves smaller bins.
+    for (std::size_t bin = kMediumBinCount; bin-- > 0;) {
+        std::size_t size = MediumBinSize(bin);
+        while (static_cast<std::size_t>(bumpEnd_ - bump_) >= size) {
+            WriteLink(bump_, mediumFree_[bin]);
+            mediumFree_[bin] = bump_;
+            bump_ += size;
+        }
+    }
+}
+
+void BindingPropertyArena::StartMediumPage() {
+    auto* page = static_cast<unsigned char*>(BindingPageSource::Instance().AcquirePage());
+    if (page == nullptr) {
+        throw std::bad_alloc();
+    }
+    RetireBumpTail();
+    // Only the first word is used: the arena's page chain runs through it.
+    static_assert(sizeof(PageHeader*) <= kMediumPageOffset);
+    auto* header = reinterpret_cast<PageHeader*>(page);
+    header->nextInArena = pages_;
+    if (pages_ == nullptr) {
+        lastPage_ = header;
+    }
+    pages_ = header;
+    ++pageCount_;
+    ++mediumPageCount_;
+    Poison(page + kMediumPageOffset, BindingPageSource::kPageSize - kMediumPageOffset);
+    bump_ = page + kMediumPageOffset;
+    bumpEnd_ = page + BindingPageSource::kPageSize;
+}
+
+void BindingPropertyArena::StartSlab() {
+    auto* node = static_cast<SlabNode*>(Allocate(sizeof(SlabNode)));
+    auto* slab = static_cast<unsigned char*>(BindingPageSource::Instance().AcquireSlab());
+    if (slab == nullptr) {
+        Deallocate(node, sizeof(SlabNode));
+        throw std::bad_alloc();
+    }
+    RetireBumpTail();
+    Poison(slab, BindingPageSource::kSlabSize);
+    node->slab = slab;
+    node->next = slabs_;
+    slabs_ = node;
+    ++slabCount_;
+    bump_ = slab;
+    bumpEnd_ = slab + BindingPageSource::kSlabSize;
 }
 
 void* BindingPropertyArena::AllocateLarge(std::size_t bytes) {
@@ -1036,8 +1070,9 @@ void BindingPropertyArena::Release(const BindingInternedString* record) noexcept
 }
 
 BindingPropertyArena::Stats BindingPropertyArena::ReadStats() const {
-    return Stats{pageCount_,     slabCount_,     largeCount_,  tableCount_ + overflowCount_,
-                 tableCapacity_, overflowCount_, internProbes_};
+    return Stats{
+        pageCount_,     mediumPageCount_, slabCount_,   largeCount_, tableCount_ + overflowCount_,
+        tableCapacity_, overflowCount_,   internProbes_};
 }
 
 }  // namespace Tavo

@@ -137,6 +137,65 @@ TEST(BindingPageSource, DroppedTreeLeavesAtMostTheCacheHeld) {
                                    BindingPageSource::kCachedLargeBytes);
 }
 
+// Why: one medium block (the intern table, a text over 72 bytes) took a
+// whole 64 KiB slab, so a host keeping a hundred small trees alive held
+// megabytes of address space for kilobytes of data.
+TEST(BindingPropertyArena, SmallTreesHoldPagesNotSlabs) {
+    constexpr std::size_t kTrees = 1000;
+    BindingPageSource& source = BindingPageSource::Instance();
+    const BindingPageSource::Stats before = source.ReadStats();
+    std::vector<BindingProperty> trees(kTrees);
+    for (std::size_t i = 0; i < kTrees; ++i) {
+        BindingProperty& tree = trees[i];
+        tree.Field("text").SetString(std::string(100, 'x') + std::to_string(i));
+        tree.Field("count").SetUnsigned(std::uint64_t{i});
+        tree.Field("flag").SetBool(i % 2 == 0);
+        tree.Field("list").Append().SetString("short");
+    }
+    const BindingPageSource::Stats after = source.ReadStats();
+    // Three pages a tree at most, plus one partly used region.
+    EXPECT_LE(after.bytesHeld - before.bytesHeld,
+              kTrees * 3 * BindingPageSource::kPageSize + BindingPageSource::kSlabSize);
+}
+
+// Medium blocks bump-allocated from pages behave like those from slabs, and
+// blocks too large for a page, or past the page budget, go to slabs.
+TEST(BindingPropertyArena, MediumBlocksComeFromPagesUntilTheBudget) {
+    ArenaPtr arena(BindingPropertyArena::Create());
+    std::vector<std::pair<unsigned char*, std::size_t>> blocks;
+    auto allocate = [&](std::size_t size) {
+        auto* block = static_cast<unsigned char*>(arena->Allocate(size));
+        std::memset(block, static_cast<int>(blocks.size() & 0xFF), size);
+        blocks.emplace_back(block, size);
+    };
+    for (std::size_t pages = 0; pages <= BindingPropertyArena::kMediumPageLimit; ++pages) {
+        allocate(3000);
+    }
+    EXPECT_EQ(arena->ReadStats().mediumPages, BindingPropertyArena::kMediumPageLimit);
+    EXPECT_EQ(arena->ReadStats().slabs, 1u);
+    arena->Reset();
+    blocks.clear();
+    allocate(100);
+    allocate(3000);
+    EXPECT_EQ(arena->ReadStats().slabs, 0u);
+    EXPECT_EQ(arena->ReadStats().mediumPages, 1u);
+    allocate(5000);  // beyond what a page holds: a slab
+    EXPECT_EQ(arena->ReadStats().slabs, 1u);
+    for (int i = 0; i < 40; ++i) {
+        allocate(2000);
+    }
+    const BindingPropertyArena::Stats stats = arena->ReadStats();
+    EXPECT_EQ(stats.mediumPages, 1u);  // no going back to pages once slabs are in use
+    EXPECT_EQ(stats.slabs, 2u);
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        auto [block, size] = blocks[i];
+        EXPECT_EQ(block[0], static_cast<unsigned char>(i & 0xFF));
+        EXPECT_EQ(block[size - 1], static_cast<unsigned char>(i & 0xFF));
+    }
+    arena->Reset();
+    EXPECT_EQ(arena->ReadStats().pages + arena->ReadStats().mediumPages, 0u);
+}
+
 TEST(BindingPropertyArena, FreedLargeRegionsServeTheNextLargeBlocksUpToTheCap) {
     BindingPageSource& source = BindingPageSource::Instance();
     // A size no other test uses; its region holds the 32-byte header too.
