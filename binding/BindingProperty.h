@@ -31,6 +31,10 @@ namespace Tavo {
 
 class BindingPropertyArena;
 class BindingPropertyVisitor;
+namespace detail {
+class BindingPropertyAccess;
+struct BindingPropertyWalks;
+}  // namespace detail
 
 // An interned text: NUL-terminated, length-delimited (may hold NUL bytes from
 // MessagePack or YAML), with its FNV-1a-32 hash. Owned by an arena's intern
@@ -206,7 +210,8 @@ public:
 
 private:
     friend class BindingPropertyArena;
-    friend class BindingPropertyDetail;
+    friend class detail::BindingPropertyAccess;
+    friend struct detail::BindingPropertyWalks;
 
     union Payload {
         bool boolean;
