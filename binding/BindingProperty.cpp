@@ -26,6 +26,14 @@ namespace {
 
 constinit const BindingProperty kEmptyValue;
 
+// A scalar setter's Clear: a child without a payload in the arena (empty,
+// bool, a number) has nothing to release, and readers set millions of them.
+inline void ClearBeforeScalar(BindingProperty& value) {
+    if (value.OwnsArena() || value.GetKind() >= BindingProperty::Kind::String) {
+        value.Clear();
+    }
+}
+
 bool IsContainer(BindingProperty::Kind kind) {
     return kind == BindingProperty::Kind::Collection || kind == BindingProperty::Kind::Structure;
 }
@@ -183,7 +191,7 @@ void BindingProperty::Clear() {
 // ---- setters ------------------------------------------------------------------
 
 void BindingProperty::SetBool(bool value) {
-    Clear();
+    ClearBeforeScalar(*this);
     kind_ = Kind::Bool;
     value_.boolean = value;
 }
@@ -193,7 +201,7 @@ void BindingProperty::SetSigned(std::int32_t value) {
 }
 
 void BindingProperty::SetSigned(std::int64_t value) {
-    Clear();
+    ClearBeforeScalar(*this);
     kind_ = Kind::Signed;
     value_.i64 = value;
 }
@@ -203,13 +211,13 @@ void BindingProperty::SetUnsigned(std::uint32_t value) {
 }
 
 void BindingProperty::SetUnsigned(std::uint64_t value) {
-    Clear();
+    ClearBeforeScalar(*this);
     kind_ = Kind::Unsigned;
     value_.u64 = value;
 }
 
 void BindingProperty::SetFloat(double value) {
-    Clear();
+    ClearBeforeScalar(*this);
     kind_ = Kind::Float;
     value_.f64 = value;
 }

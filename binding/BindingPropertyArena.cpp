@@ -977,7 +977,7 @@ void BindingPropertyArena::AddToOverflow(BindingInternedString* record, std::uin
 }
 
 const BindingInternedString* BindingPropertyArena::Intern(std::string_view text,
-                                                          std::uint32_t hash) {
+                                                          const std::uint32_t* hash) {
     if (text.empty()) {
         return &BindingInternedString::Empty();
     }
@@ -1008,7 +1008,7 @@ const BindingInternedString* BindingPropertyArena::Intern(std::string_view text,
     chars[text.size()] = '\0';
     record->data_ = chars;
     record->size_ = text.size();
-    record->hash_ = hash;
+    record->hash_ = hash != nullptr ? *hash : Fnv1a32(text);
     record->refCount_ = 1;
     if (!PlaceInTable(record, keyed)) {
         try {

@@ -187,10 +187,12 @@ public:
     // (copied) when new. `hash` must be Fnv1a32(text). The empty text gives
     // the shared empty record, which is never counted. Finding an existing
     // record does not allocate. Throws std::bad_alloc.
-    const BindingInternedString* Intern(std::string_view text, std::uint32_t hash);
-    const BindingInternedString* Intern(std::string_view text) {
-        return Intern(text, Fnv1a32(text));
+    const BindingInternedString* Intern(std::string_view text, std::uint32_t hash) {
+        return Intern(text, &hash);
     }
+    // The same, computing the FNV-1a hash only when the record is new: a text
+    // seen before costs no pass over its bytes besides the lookup's.
+    const BindingInternedString* Intern(std::string_view text) { return Intern(text, nullptr); }
     // Makes room for `count` distinct texts, so that as many can be interned
     // without growing the table again (a copy of a whole tree asks for its
     // source's count up front). Throws std::bad_alloc.
@@ -241,6 +243,8 @@ private:
     void* AllocateSmall(std::size_t index);
     void DeallocateSmall(void* block, std::size_t index) noexcept;
     void* AllocateMedium(std::size_t index);
+    // Intern with the FNV-1a hash given, or null to compute it when needed.
+    const BindingInternedString* Intern(std::string_view text, const std::uint32_t* hash);
     // Move medium bump allocation to a fresh page (slab), after handing the
     // rest of the current one to the free lists. Throw std::bad_alloc.
     void StartMediumPage();
