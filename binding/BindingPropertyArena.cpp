@@ -521,6 +521,7 @@ void BindingPropertyArena::InitState() noexcept {
     slabs_ = nullptr;
     large_ = nullptr;
     pageCount_ = mediumPageCount_ = slabCount_ = largeCount_ = 0;
+    recent_ = nullptr;
     table_ = nullptr;
     tableHashes_ = nullptr;
     tableCapacity_ = tableCount_ = 0;
@@ -927,6 +928,28 @@ void BindingPropertyArena::Rehash(std::uint32_t capacity) {
         throw;
     }
     Deallocate(oldTable, oldCapacity * (sizeof(void*) + sizeof(std::uint32_t)));
+    if (recent_ == nullptr && capacity >= kRecentMinCapacity) {
+        try {
+            recent_ = static_cast<BindingInternedString**>(
+                Allocate(kRecentSlots * sizeof(BindingInternedString*)));
+            std::memset(static_cast<void*>(recent_), 0, kRecentSlots * sizeof(*recent_));
+        } catch (const std::bad_alloc&) {
+            recent_ = nullptr;  // a shortcut only: interning works without it
+        }
+    }
+}
+
+std::size_t BindingPropertyArena::RecentSlot(std::string_view text) noexcept {
+    // The first and last (up to) 8 bytes and the length; texts are not empty.
+    const std::size_t size = text.size();
+    const std::size_t part = size < 8 ? size : 8;
+    std::uint64_t head = 0;
+    std::uint64_t tail = 0;
+    std::memcpy(&head, text.data(), part);
+    std::memcpy(&tail, text.data() + size - part, part);
+    const std::uint64_t mixed =
+        (head ^ (tail * 0xC2B2AE3D27D4EB4Full) ^ size) * 0x9E3779B97F4A7C15ull;
+    return static_cast<std::size_t>(mixed >> 56);  // 256 slots
 }
 
 BindingInternedString* BindingPropertyArena::FindInTable(std::string_view text,
@@ -981,6 +1004,17 @@ const BindingInternedString* BindingPropertyArena::Intern(std::string_view text,
     if (text.empty()) {
         return &BindingInternedString::Empty();
     }
+    BindingInternedString** recent = nullptr;
+    if (recent_ != nullptr) {
+        recent = &recent_[RecentSlot(text)];
+        ++internProbes_;
+        if (BindingInternedString* record = *recent;
+            record != nullptr && record->size_ == text.size() &&
+            std::memcmp(record->data_, text.data(), text.size()) == 0) {
+            ++record->refCount_;
+            return record;
+        }
+    }
     const std::uint32_t keyed = BucketHash(text);
     if (table_ != nullptr) {
         BindingInternedString* record = FindInTable(text, keyed);
@@ -990,6 +1024,9 @@ const BindingInternedString* BindingPropertyArena::Intern(std::string_view text,
         }
         if (record != nullptr) {
             ++record->refCount_;
+            if (recent != nullptr) {
+                *recent = record;
+            }
             return record;
         }
     }
@@ -1018,6 +1055,10 @@ const BindingInternedString* BindingPropertyArena::Intern(std::string_view text,
             throw;
         }
     }
+    if (recent_ != nullptr) {
+        // Looked up again: a growth of the table above may just have made it.
+        recent_[RecentSlot(text)] = record;
+    }
     return record;
 }
 
@@ -1034,6 +1075,12 @@ void BindingPropertyArena::Release(const BindingInternedString* record) noexcept
     auto* owned = const_cast<BindingInternedString*>(record);
     if (--owned->refCount_ != 0) {
         return;
+    }
+    if (recent_ != nullptr) {
+        BindingInternedString*& slot = recent_[RecentSlot(owned->View())];
+        if (slot == owned) {
+            slot = nullptr;
+        }
     }
     const std::uint32_t keyed = BucketHash(owned->View());
     const std::uint32_t mask = tableCapacity_ - 1;

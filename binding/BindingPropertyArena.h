@@ -288,6 +288,18 @@ private:
     BindingInternedString* FindInTable(std::string_view text, std::uint32_t keyed) noexcept;
     bool PlaceInTable(BindingInternedString* record, std::uint32_t keyed) noexcept;
     void AddToOverflow(BindingInternedString* record, std::uint32_t keyed);
+    // Why a cache of recent records: documents repeat a few hundred keys and
+    // texts many thousand times, and the keyed hash passes over every byte.
+    // A slot chosen by a cheap hash of the length and the first and last
+    // bytes holds the record last interned there; a hit is confirmed by
+    // comparing the bytes, a miss takes the table's way. The cache only ever
+    // saves work, so inputs aimed at its hash cost no more than the table.
+    // Made once the table reaches kRecentMinCapacity (small trees go
+    // without); records leave it when they are erased.
+    static constexpr std::size_t kRecentSlots = 256;
+    static constexpr std::uint32_t kRecentMinCapacity = 256;
+    static std::size_t RecentSlot(std::string_view text) noexcept;
+    BindingInternedString** recent_;
     BindingInternedString** table_;
     std::uint32_t* tableHashes_;
     std::uint32_t tableCapacity_;

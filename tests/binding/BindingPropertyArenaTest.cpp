@@ -316,6 +316,47 @@ TEST(BindingPropertyArenaIntern, CollidingFnvTextsCostAboutAsMuchAsRandomOnes) {
     }
 }
 
+// The cache of recent records is chosen by the length and the first and last
+// bytes: texts alike in those must still get their own records, and an
+// erased record must never come back from it.
+TEST(BindingPropertyArenaIntern, RecentRecordsAreConfirmedAndForgottenWhenErased) {
+    ArenaPtr arena(BindingPropertyArena::Create());
+    for (int i = 0; i < 300; ++i) {  // a table large enough for the cache
+        arena->Intern("filler" + std::to_string(i));
+    }
+    ASSERT_GE(arena->ReadStats().tableCapacity, 256u);
+    const std::size_t base = arena->ReadStats().strings;
+    struct Row {
+        const char* first;
+        const char* second;
+    };
+    for (const Row& row : {Row{"headhead-X-tailtail", "headhead-Y-tailtail"}, Row{"ab", "ba"},
+                           Row{"short", "shorT"}, Row{"0123456789abcdef", "0123456789abcdeF"}}) {
+        SCOPED_TRACE(row.first);
+        const Tavo::BindingInternedString* first = arena->Intern(row.first);
+        const Tavo::BindingInternedString* second = arena->Intern(row.second);
+        EXPECT_NE(first, second);
+        EXPECT_EQ(first->View(), row.first);
+        EXPECT_EQ(second->View(), row.second);
+        EXPECT_EQ(arena->Intern(row.first), first);
+        EXPECT_EQ(arena->Intern(row.second), second);
+        for (int i = 0; i < 2; ++i) {
+            arena->Release(first);
+            arena->Release(second);
+        }
+    }
+    EXPECT_EQ(arena->ReadStats().strings, base);
+    // Erased, then interned again: a new record of the same text.
+    for (const char* text : {"solo", "a text of more than sixteen bytes"}) {
+        arena->Release(arena->Intern(text));
+        EXPECT_EQ(arena->ReadStats().strings, base);
+        const Tavo::BindingInternedString* again = arena->Intern(text);
+        EXPECT_EQ(again->View(), text);
+        EXPECT_EQ(arena->ReadStats().strings, base + 1);
+        arena->Release(again);
+    }
+}
+
 // An attacker who knows the bucket hash (here: it is FNV-1a again, or one
 // constant) still cannot make a probe chain longer than the cap; what does
 // not fit goes to the ordered overflow tree, found in O(log n) comparisons.
