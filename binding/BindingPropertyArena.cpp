@@ -941,12 +941,26 @@ void BindingPropertyArena::Rehash(std::uint32_t capacity) {
 
 std::size_t BindingPropertyArena::RecentSlot(std::string_view text) noexcept {
     // The first and last (up to) 8 bytes and the length; texts are not empty.
+    // Fixed-size loads only: a copy of a variable size stalls the load after it.
     const std::size_t size = text.size();
-    const std::size_t part = size < 8 ? size : 8;
-    std::uint64_t head = 0;
-    std::uint64_t tail = 0;
-    std::memcpy(&head, text.data(), part);
-    std::memcpy(&tail, text.data() + size - part, part);
+    const char* data = text.data();
+    std::uint64_t head;
+    std::uint64_t tail;
+    if (size >= 8) {
+        std::memcpy(&head, data, 8);
+        std::memcpy(&tail, data + size - 8, 8);
+    } else if (size >= 4) {
+        std::uint32_t low;
+        std::uint32_t high;
+        std::memcpy(&low, data, 4);
+        std::memcpy(&high, data + size - 4, 4);
+        head = low;
+        tail = high;
+    } else {
+        head = static_cast<unsigned char>(data[0]);
+        tail = (static_cast<std::uint64_t>(static_cast<unsigned char>(data[size / 2])) << 8) |
+               static_cast<unsigned char>(data[size - 1]);
+    }
     const std::uint64_t mixed =
         (head ^ (tail * 0xC2B2AE3D27D4EB4Full) ^ size) * 0x9E3779B97F4A7C15ull;
     return static_cast<std::size_t>(mixed >> 56);  // 256 slots
