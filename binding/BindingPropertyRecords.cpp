@@ -7,6 +7,32 @@
 
 namespace Tavo::detail {
 
+namespace {
+
+// Byte order as unsigned characters, like memcmp. Keys mostly differ within
+// their first bytes, where a loop beats the call; longer common prefixes go
+// to memcmp.
+int CompareBytes(std::string_view a, std::string_view b) {
+    const std::size_t common = a.size() < b.size() ? a.size() : b.size();
+    const std::size_t inlined = common < 16 ? common : 16;
+    for (std::size_t i = 0; i < inlined; ++i) {
+        const auto x = static_cast<unsigned char>(a[i]);
+        const auto y = static_cast<unsigned char>(b[i]);
+        if (x != y) {
+            return x < y ? -1 : 1;
+        }
+    }
+    if (common > inlined) {
+        if (const int order =
+                std::memcmp(a.data() + inlined, b.data() + inlined, common - inlined)) {
+            return order;
+        }
+    }
+    return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+}
+
+}  // namespace
+
 void BindingPropertyRecords::ThrowTooLong() {
     throw std::length_error("vector<T> too long");
 }
@@ -110,9 +136,8 @@ BindingStructureRecord* BindingPropertyRecords::NewStructure(BindingPropertyAren
 
 FieldTree::Probe BindingPropertyRecords::FindField(const BindingStructureRecord& record,
                                                    std::string_view name) {
-    // char_traits<char>::compare is memcmp: bytes as unsigned characters.
     return FieldTree::Search(record.root, [name](const BindingStructureNode* node) {
-        return name.compare(node->key->View());
+        return CompareBytes(name, node->key->View());
     });
 }
 

@@ -181,6 +181,13 @@ TEST(BindingProperty, StructuresFindEveryFieldAndIterateInByteOrderOfNames) {
     for (const char* name : {"b", "a", "B", "ab", "\xC3\xA9", "", "a"}) {
         add(name);
     }
+    // Common prefixes around 16 bytes, high bytes and NUL past them.
+    const std::string prefix(16, 'p');
+    for (const std::string& name :
+         {prefix, prefix + "a", prefix + "\xFF", prefix.substr(0, 15) + "\xFF", prefix + "ab",
+          prefix + std::string(1, '\0'), prefix + prefix + "\x80", prefix + prefix + "\x7F"}) {
+        add(name);
+    }
     for (int i = 0; i < 20000; ++i) {
         add("k" + std::to_string((i * 7919) % 20000));  // a scrambled order
     }
