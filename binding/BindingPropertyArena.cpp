@@ -1059,7 +1059,7 @@ const BindingInternedString* BindingPropertyArena::Intern(std::string_view text,
     chars[text.size()] = '\0';
     record->data_ = chars;
     record->size_ = text.size();
-    record->hash_ = hash != nullptr ? *hash : Fnv1a32(text);
+    record->hash_.store(hash != nullptr ? *hash : 0, std::memory_order_relaxed);
     record->refCount_ = 1;
     if (!PlaceInTable(record, keyed)) {
         try {

@@ -190,9 +190,15 @@ public:
     const BindingInternedString* Intern(std::string_view text, std::uint32_t hash) {
         return Intern(text, &hash);
     }
-    // The same, computing the FNV-1a hash only when the record is new: a text
-    // seen before costs no pass over its bytes besides the lookup's.
+    // The same, leaving the FNV-1a hash of a new record to its first Hash():
+    // no pass over the bytes besides the lookup's.
     const BindingInternedString* Intern(std::string_view text) { return Intern(text, nullptr); }
+    // The record of another arena's text in this one, taking over its hash
+    // if that is known yet (copies of trees).
+    const BindingInternedString* Intern(const BindingInternedString& text) {
+        const std::uint32_t hash = text.hash_.load(std::memory_order_relaxed);
+        return Intern(text.View(), hash != 0 ? &hash : nullptr);
+    }
     // Makes room for `count` distinct texts, so that as many can be interned
     // without growing the table again (a copy of a whole tree asks for its
     // source's count up front). Throws std::bad_alloc.

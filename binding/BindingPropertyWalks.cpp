@@ -97,7 +97,7 @@ void BindingPropertyWalks::CopyTree(BindingProperty& target, const BindingProper
             case Kind::String: {
                 const BindingInternedString* text = from.value_.string;
                 if (text != &BindingInternedString::Empty()) {
-                    text = BindingPropertyAccess::ArenaOf(to).Intern(text->View(), text->Hash());
+                    text = BindingPropertyAccess::ArenaOf(to).Intern(*text);
                 }
                 BindingPropertyAccess::Store(to, Kind::String, Payload{.string = text});
                 break;
@@ -166,8 +166,7 @@ void BindingPropertyWalks::CopyTree(BindingProperty& target, const BindingProper
             }
             frame.from = FieldTree::Next(node);
             auto* to = static_cast<BindingStructureRecord*>(frame.to);
-            const BindingInternedString* key =
-                to->arena->Intern(node->key->View(), node->key->Hash());
+            const BindingInternedString* key = to->arena->Intern(*node->key);
             BindingStructureNode* field = BindingPropertyRecords::AddGreatestField(*to, key);
             copyOne(field->value, node->value);
         }
@@ -215,8 +214,7 @@ void BindingPropertyWalks::AssignFromOtherTree(BindingProperty& target,
                 if (source.arena_ == target.arena_) {
                     BindingPropertyArena::AddRef(text);
                 } else {
-                    text =
-                        BindingPropertyAccess::ArenaOf(target).Intern(text->View(), text->Hash());
+                    text = BindingPropertyAccess::ArenaOf(target).Intern(*text);
                 }
             }
             BindingPropertyAccess::ReleaseOwn(target);
