@@ -33,15 +33,15 @@
 #include <string>
 #include <vector>
 
-#include "Plugins/ulm-be-vex-heartbeat/HeartbeatModule.h"
+#include "DevHost.h"
+#include "HeartbeatModule.h"
+#include "PluginLoader.h"
+#include "Scenario.h"
+#include "ScenarioRunner.h"
 #include "bench/BenchSupport.h"
 #include "binding/HostValueConvert.h"
 #include "formats/JsonReader.h"
 #include "framework/PluginEntry.h"
-#include "host/DevHost.h"
-#include "host/PluginLoader.h"
-#include "host/Scenario.h"
-#include "host/ScenarioRunner.h"
 #include "logging/Diagnostics.h"
 #include "platform/MemoryAccounting.h"
 #include "platform/Platform.h"

@@ -23,7 +23,7 @@
 #include <string_view>
 #include <vector>
 
-#include "binding/HostValue.h"
+#include "abi/HostValue.h"
 
 namespace Tavo::Fuzzing {
 

@@ -20,8 +20,8 @@
 #include <string>
 #include <string_view>
 
+#include "detail/RapidJson.h"
 #include "formats/JsonReader.h"
-#include "formats/detail/RapidJson.h"
 #include "logging/Format.h"
 
 namespace {

@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Plugins/ulm-be-vex-heartbeat/HeartbeatModule.h"
+#include "HeartbeatModule.h"
 #include "binding/HostValueConvert.h"
 #include "formats/JsonReader.h"
 #include "framework/PluginEntry.h"

@@ -21,9 +21,9 @@
 #include <string_view>
 #include <vector>
 
+#include "abi/HostAbi.h"
 #include "binding/HostValueConvert.h"
 #include "formats/JsonReader.h"
-#include "framework/HostAbi.h"
 #include "logging/LogManager.h"
 #include "remoting/HttpMethod.h"
 

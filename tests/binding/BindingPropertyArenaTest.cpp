@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "binding/detail/KeyedHash.h"
+#include "detail/KeyedHash.h"
 #include "platform/MemoryAccounting.h"
 #include "tests/binding/CollidingTexts.h"
 

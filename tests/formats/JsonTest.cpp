@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "binding/BindingRegistry.h"
+#include "detail/JsonReaderProbe.h"
+#include "detail/RapidJson.h"
 #include "formats/JsonReader.h"
 #include "formats/JsonWriter.h"
-#include "formats/detail/JsonReaderProbe.h"
-#include "formats/detail/RapidJson.h"
 #include "tests/formats/TypedText.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "framework/PluginLogTarget.h"
+#include "PluginLogTarget.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "framework/TelemetrySender.h"
+#include "TelemetrySender.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

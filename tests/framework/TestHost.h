@@ -25,7 +25,7 @@
 #include <string_view>
 #include <vector>
 
-#include "framework/HostAbi.h"
+#include "abi/HostAbi.h"
 
 namespace Tavo::Testing {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "DevHost.h"
 #include "binding/HostValueConvert.h"
 #include "formats/JsonWriter.h"
-#include "host/DevHost.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "Scenario.h"
 #include "formats/JsonReader.h"
-#include "host/Scenario.h"
 #include "tests/host/HostProcess.h"
 
 namespace {

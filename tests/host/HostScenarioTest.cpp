@@ -8,12 +8,12 @@
 #include <limits>
 #include <string>
 
+#include "PluginLoader.h"
+#include "ResourceStore.h"
+#include "Scenario.h"
+#include "Scheduler.h"
+#include "VirtualClock.h"
 #include "formats/Yaml.h"
-#include "host/PluginLoader.h"
-#include "host/ResourceStore.h"
-#include "host/Scenario.h"
-#include "host/Scheduler.h"
-#include "host/VirtualClock.h"
 
 namespace {
 

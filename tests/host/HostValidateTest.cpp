@@ -15,12 +15,12 @@
 #include <thread>
 #include <vector>
 
+#include "ValidateChecks.h"
+#include "ValidateFuzz.h"
+#include "ValidateHost.h"
+#include "ValidateProcess.h"
 #include "binding/HostValueConvert.h"
 #include "formats/JsonReader.h"
-#include "host/ValidateChecks.h"
-#include "host/ValidateFuzz.h"
-#include "host/ValidateHost.h"
-#include "host/ValidateProcess.h"
 #include "remoting/HttpMethod.h"
 #include "tests/host/HostProcess.h"
 

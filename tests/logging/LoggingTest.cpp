@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "EventTracing.h"
 #include "logging/Diagnostics.h"
-#include "logging/EventTracing.h"
 #include "logging/Log.h"
 #include "logging/LogManager.h"
 #include "platform/Platform.h"

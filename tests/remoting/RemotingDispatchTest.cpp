@@ -10,11 +10,11 @@
 #include <utility>
 #include <vector>
 
+#include "abi/HostAbi.h"
 #include "binding/BindingApiExport.h"
 #include "binding/HostValueConvert.h"
 #include "formats/JsonReader.h"
 #include "formats/JsonWriter.h"
-#include "framework/HostAbi.h"
 #include "remoting/RemotingApi.h"
 #include "tests/remoting/ShopApi.h"
 

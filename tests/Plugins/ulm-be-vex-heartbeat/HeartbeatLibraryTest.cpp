@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "framework/HostAbi.h"
-#include "host/DevHost.h"
-#include "host/PluginLoader.h"
+#include "DevHost.h"
+#include "PluginLoader.h"
+#include "abi/HostAbi.h"
 
 namespace {
 

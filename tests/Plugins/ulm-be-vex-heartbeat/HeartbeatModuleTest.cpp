@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Plugins/ulm-be-vex-heartbeat/HeartbeatModule.h"
+#include "HeartbeatModule.h"
 #include "formats/JsonReader.h"
 #include "formats/JsonWriter.h"
 #include "tests/framework/ModuleFixture.h"
