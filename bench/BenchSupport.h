@@ -36,15 +36,24 @@ inline void SteadyHeap() {
 
 // The one ratio reporter of the benchmark programs. Prints the table as usual
 // and keeps each run (CPU time and counters; the machine is shared, so wall
-// time is noisier). Every ratio it prints is the reference's CPU time over
-// ours: above 1 means ours is faster.
+// time is noisier). With repetitions, a case's median stands for it (the
+// single runs are not even reported with --benchmark_report_aggregates_only).
+// Every ratio it prints is the reference's CPU time over ours: above 1 means
+// ours is faster.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-                runs_[run.benchmark_name()] = run;
+            if (run.error_occurred) {
+                continue;
+            }
+            const std::string name = run.run_name.str();
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
+                runs_[name] = run;
+                medians_[name] = true;
+            } else if (run.run_type == Run::RT_Iteration && !medians_[name]) {
+                runs_[name] = run;
             }
         }
     }
@@ -89,6 +98,7 @@ private:
         return found == runs_.end() ? nullptr : &found->second;
     }
     std::map<std::string, Run> runs_;
+    std::map<std::string, bool> medians_;  // whether runs_ holds the case's median
 };
 
 }  // namespace Tavo::Bench

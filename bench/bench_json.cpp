@@ -9,7 +9,8 @@
 //   RapidJSON's Writer and PrettyWriter of the parsed Document into a
 //   StringBuffer.
 // The ratios (reference time over ours, above 1 when ours is faster) are
-// printed at the end.
+// printed at the end, after the peak memory of one parse of each corpus
+// (ours over the Document's, below 1 when ours needs less).
 
 #include <benchmark/benchmark.h>
 #include <rapidjson/document.h>
@@ -17,7 +18,12 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include <malloc.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -25,8 +31,10 @@
 #include <vector>
 
 #include "bench/BenchSupport.h"
+#include "binding/BindingPropertyArena.h"
 #include "formats/JsonReader.h"
 #include "formats/JsonWriter.h"
+#include "platform/MemoryAccounting.h"
 
 namespace {
 
@@ -80,6 +88,130 @@ void WriteDocument(benchmark::State& state, const std::string& text) {
     SetBytes(state, text);
 }
 
+// ---- peak memory of one parse ------------------------------------------------
+
+// RapidJSON's C heap allocator, counting the bytes of its live blocks (their
+// true sizes, as the plugin's own accounting counts them) and their peak.
+struct CountingCrtAllocator {
+    static const bool kNeedFree = true;
+    static inline std::size_t live = 0;
+    static inline std::size_t peak = 0;
+    static void Count(void* block, bool add) {
+        if (block == nullptr) {
+            return;
+        }
+        const std::size_t size = malloc_usable_size(block);
+        live = add ? live + size : live - size;
+        peak = live > peak ? live : peak;
+    }
+    void* Malloc(std::size_t size) {
+        void* block = size == 0 ? nullptr : std::malloc(size);
+        Count(block, true);
+        return block;
+    }
+    void* Realloc(void* original, std::size_t, std::size_t newSize) {
+        if (newSize == 0) {
+            Free(original);
+            return nullptr;
+        }
+        Count(original, false);
+        void* block = std::realloc(original, newSize);
+        Count(block != nullptr ? block : original, true);
+        return block;
+    }
+    static void Free(void* block) {
+        Count(block, false);
+        std::free(block);
+    }
+};
+using CountingDocument = rapidjson::GenericDocument<
+    rapidjson::UTF8<>, rapidjson::MemoryPoolAllocator<CountingCrtAllocator>, CountingCrtAllocator>;
+
+// Runs `measure` in a child process, so that each figure starts from a fresh
+// page source and fresh peaks; its result, or zeros when the child failed.
+struct Peak {
+    std::size_t tree = 0;  // ours: what the page source holds; the Document's: 0
+    std::size_t heap = 0;  // the C heap's (counted) peak
+    std::size_t Total() const { return tree + heap; }
+};
+
+template <class Measure>
+Peak InChild(Measure measure) {
+    int pipeEnds[2];
+    if (pipe(pipeEnds) != 0) {
+        return Peak{};
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+        close(pipeEnds[0]);
+        const Peak peak = measure();
+        const bool written = write(pipeEnds[1], &peak, sizeof peak) == sizeof peak;
+        _exit(written ? 0 : 1);
+    }
+    close(pipeEnds[1]);
+    Peak peak;
+    if (child < 0 || read(pipeEnds[0], &peak, sizeof peak) != sizeof peak) {
+        peak = Peak{};
+    }
+    close(pipeEnds[0]);
+    if (child > 0) {
+        waitpid(child, nullptr, 0);
+    }
+    return peak;
+}
+
+// Ours: the address space the page source holds once the tree is built
+// (regions, kept ones included; in a fresh process nothing has gone back
+// yet), plus the peak of the counting heap during the parse (the reader's
+// copy of the text, its stack, the arena object).
+Peak OursPeak(const std::string& text) {
+    const Tavo::Memory::Stats before = Tavo::Memory::ReadStats();
+    Tavo::BindingResult result = Tavo::ParseJson(text);
+    const std::size_t held = Tavo::BindingPageSource::Instance().ReadStats().bytesHeld;
+    const Tavo::Memory::Stats after = Tavo::Memory::ReadStats();
+    return result.IsOk() ? Peak{held, after.peakBytes - before.bytesInUse} : Peak{};
+}
+
+// The Document's: the peak of its pool's chunks and its parse stack.
+Peak DocumentPeak(const std::string& text) {
+    CountingDocument document;
+    document.Parse(text.c_str());
+    return document.HasParseError() ? Peak{} : Peak{0, CountingCrtAllocator::peak};
+}
+
+struct PeakMemory {
+    Peak ours;
+    Peak document;
+};
+
+// Measured before any benchmark runs: a child forked later would inherit the
+// regions the benchmarks left in the page source's cache.
+std::map<std::string, PeakMemory> MeasurePeakMemory(
+    const std::map<std::string, std::string>& inputs) {
+    std::map<std::string, PeakMemory> peaks;
+    for (const auto& [corpus, text] : inputs) {
+        peaks[corpus] = {InChild([&] { return OursPeak(text); }),
+                         InChild([&] { return DocumentPeak(text); })};
+    }
+    return peaks;
+}
+
+void PrintPeakMemory(const std::map<std::string, PeakMemory>& peaks) {
+    std::printf(
+        "\nPeak memory of one parse: ours (tree + heap) / Document's (below 1: ours needs "
+        "less)\n");
+    for (const char* corpus : kCorpora) {
+        const PeakMemory& peak = peaks.at(corpus);
+        if (peak.ours.Total() != 0 && peak.document.Total() != 0) {
+            std::printf("  %-16s %8zu KiB (%zu + %zu) / %8zu KiB  %5.2f\n", corpus,
+                        peak.ours.Total() / 1024, peak.ours.tree / 1024, peak.ours.heap / 1024,
+                        peak.document.Total() / 1024,
+                        static_cast<double>(peak.ours.Total()) /
+                            static_cast<double>(peak.document.Total()));
+        }
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -107,6 +239,7 @@ int main(int argc, char** argv) {
         add("WriteJson_Indented", WriteOurs, "\n");
         add("PrettyWriter", WriteDocument<Indented>);
     }
+    const std::map<std::string, PeakMemory> peaks = MeasurePeakMemory(inputs);
     Tavo::Bench::SteadyHeap();
     benchmark::Initialize(&argc, argv);
     Tavo::Bench::RatioReporter reporter;
@@ -119,6 +252,7 @@ int main(int argc, char** argv) {
         reporter.PrintRatio("WriteJson" + c, "Writer" + c);
         reporter.PrintRatio("WriteJson_Indented" + c, "PrettyWriter" + c);
     }
+    PrintPeakMemory(peaks);
     benchmark::Shutdown();
     return 0;
 }

@@ -520,7 +520,8 @@ void BindingPropertyArena::InitState() noexcept {
     pages_ = lastPage_ = nullptr;
     slabs_ = nullptr;
     large_ = nullptr;
-    pageCount_ = slabCount_ = largeCount_ = 0;
+    pageCount_ = mediumPageCount_ = slabCount_ = largeCount_ = 0;
+    recent_ = nullptr;
     table_ = nullptr;
     tableHashes_ = nullptr;
     tableCapacity_ = tableCount_ = 0;
@@ -684,32 +685,66 @@ void* BindingPropertyArena::AllocateMedium(std::size_t index) {
     }
     const std::size_t blockSize = MediumBinSize(index);
     if (static_cast<std::size_t>(bumpEnd_ - bump_) < blockSize) {
-        auto* node = static_cast<SlabNode*>(Allocate(sizeof(SlabNode)));
-        auto* slab = static_cast<unsigned char*>(BindingPageSource::Instance().AcquireSlab());
-        if (slab == nullptr) {
-            Deallocate(node, sizeof(SlabNode));
-            throw std::bad_alloc();
+        if (blockSize <= kMediumPageBlockMax && slabCount_ == 0 &&
+            mediumPageCount_ < kMediumPageLimit) {
+            StartMediumPage();
+        } else {
+            StartSlab();
         }
-        // The tail of the old slab still serves smaller bins.
-        for (std::size_t bin = kMediumBinCount; bin-- > 0;) {
-            std::size_t size = MediumBinSize(bin);
-            while (static_cast<std::size_t>(bumpEnd_ - bump_) >= size) {
-                WriteLink(bump_, mediumFree_[bin]);
-                mediumFree_[bin] = bump_;
-                bump_ += size;
-            }
-        }
-        Poison(slab, BindingPageSource::kSlabSize);
-        node->slab = slab;
-        node->next = slabs_;
-        slabs_ = node;
-        ++slabCount_;
-        bump_ = slab;
-        bumpEnd_ = slab + BindingPageSource::kSlabSize;
     }
     void* block = bump_;
     bump_ += blockSize;
     return block;
+}
+
+void BindingPropertyArena::RetireBumpTail() noexcept {
+    // The tail of the old bump region still serves smaller bins.
+    for (std::size_t bin = kMediumBinCount; bin-- > 0;) {
+        std::size_t size = MediumBinSize(bin);
+        while (static_cast<std::size_t>(bumpEnd_ - bump_) >= size) {
+            WriteLink(bump_, mediumFree_[bin]);
+            mediumFree_[bin] = bump_;
+            bump_ += size;
+        }
+    }
+}
+
+void BindingPropertyArena::StartMediumPage() {
+    auto* page = static_cast<unsigned char*>(BindingPageSource::Instance().AcquirePage());
+    if (page == nullptr) {
+        throw std::bad_alloc();
+    }
+    RetireBumpTail();
+    // Only the first word is used: the arena's page chain runs through it.
+    static_assert(sizeof(PageHeader*) <= kMediumPageOffset);
+    auto* header = reinterpret_cast<PageHeader*>(page);
+    header->nextInArena = pages_;
+    if (pages_ == nullptr) {
+        lastPage_ = header;
+    }
+    pages_ = header;
+    ++pageCount_;
+    ++mediumPageCount_;
+    Poison(page + kMediumPageOffset, BindingPageSource::kPageSize - kMediumPageOffset);
+    bump_ = page + kMediumPageOffset;
+    bumpEnd_ = page + BindingPageSource::kPageSize;
+}
+
+void BindingPropertyArena::StartSlab() {
+    auto* node = static_cast<SlabNode*>(Allocate(sizeof(SlabNode)));
+    auto* slab = static_cast<unsigned char*>(BindingPageSource::Instance().AcquireSlab());
+    if (slab == nullptr) {
+        Deallocate(node, sizeof(SlabNode));
+        throw std::bad_alloc();
+    }
+    RetireBumpTail();
+    Poison(slab, BindingPageSource::kSlabSize);
+    node->slab = slab;
+    node->next = slabs_;
+    slabs_ = node;
+    ++slabCount_;
+    bump_ = slab;
+    bumpEnd_ = slab + BindingPageSource::kSlabSize;
 }
 
 void* BindingPropertyArena::AllocateLarge(std::size_t bytes) {
@@ -893,6 +928,42 @@ void BindingPropertyArena::Rehash(std::uint32_t capacity) {
         throw;
     }
     Deallocate(oldTable, oldCapacity * (sizeof(void*) + sizeof(std::uint32_t)));
+    if (recent_ == nullptr && capacity >= kRecentMinCapacity) {
+        try {
+            recent_ = static_cast<BindingInternedString**>(
+                Allocate(kRecentSlots * sizeof(BindingInternedString*)));
+            std::memset(static_cast<void*>(recent_), 0, kRecentSlots * sizeof(*recent_));
+        } catch (const std::bad_alloc&) {
+            recent_ = nullptr;  // a shortcut only: interning works without it
+        }
+    }
+}
+
+std::size_t BindingPropertyArena::RecentSlot(std::string_view text) noexcept {
+    // The first and last (up to) 8 bytes and the length; texts are not empty.
+    // Fixed-size loads only: a copy of a variable size stalls the load after it.
+    const std::size_t size = text.size();
+    const char* data = text.data();
+    std::uint64_t head;
+    std::uint64_t tail;
+    if (size >= 8) {
+        std::memcpy(&head, data, 8);
+        std::memcpy(&tail, data + size - 8, 8);
+    } else if (size >= 4) {
+        std::uint32_t low;
+        std::uint32_t high;
+        std::memcpy(&low, data, 4);
+        std::memcpy(&high, data + size - 4, 4);
+        head = low;
+        tail = high;
+    } else {
+        head = static_cast<unsigned char>(data[0]);
+        tail = (static_cast<std::uint64_t>(static_cast<unsigned char>(data[size / 2])) << 8) |
+               static_cast<unsigned char>(data[size - 1]);
+    }
+    const std::uint64_t mixed =
+        (head ^ (tail * 0xC2B2AE3D27D4EB4Full) ^ size) * 0x9E3779B97F4A7C15ull;
+    return static_cast<std::size_t>(mixed >> 56);  // 256 slots
 }
 
 BindingInternedString* BindingPropertyArena::FindInTable(std::string_view text,
@@ -943,9 +1014,20 @@ void BindingPropertyArena::AddToOverflow(BindingInternedString* record, std::uin
 }
 
 const BindingInternedString* BindingPropertyArena::Intern(std::string_view text,
-                                                          std::uint32_t hash) {
+                                                          const std::uint32_t* hash) {
     if (text.empty()) {
         return &BindingInternedString::Empty();
+    }
+    BindingInternedString** recent = nullptr;
+    if (recent_ != nullptr) {
+        recent = &recent_[RecentSlot(text)];
+        ++internProbes_;
+        if (BindingInternedString* record = *recent;
+            record != nullptr && record->size_ == text.size() &&
+            std::memcmp(record->data_, text.data(), text.size()) == 0) {
+            ++record->refCount_;
+            return record;
+        }
     }
     const std::uint32_t keyed = BucketHash(text);
     if (table_ != nullptr) {
@@ -956,6 +1038,9 @@ const BindingInternedString* BindingPropertyArena::Intern(std::string_view text,
         }
         if (record != nullptr) {
             ++record->refCount_;
+            if (recent != nullptr) {
+                *recent = record;
+            }
             return record;
         }
     }
@@ -974,7 +1059,7 @@ const BindingInternedString* BindingPropertyArena::Intern(std::string_view text,
     chars[text.size()] = '\0';
     record->data_ = chars;
     record->size_ = text.size();
-    record->hash_ = hash;
+    record->hash_.store(hash != nullptr ? *hash : 0, std::memory_order_relaxed);
     record->refCount_ = 1;
     if (!PlaceInTable(record, keyed)) {
         try {
@@ -983,6 +1068,10 @@ const BindingInternedString* BindingPropertyArena::Intern(std::string_view text,
             Deallocate(memory, StringBlockSize(text.size()));
             throw;
         }
+    }
+    if (recent_ != nullptr) {
+        // Looked up again: a growth of the table above may just have made it.
+        recent_[RecentSlot(text)] = record;
     }
     return record;
 }
@@ -1000,6 +1089,12 @@ void BindingPropertyArena::Release(const BindingInternedString* record) noexcept
     auto* owned = const_cast<BindingInternedString*>(record);
     if (--owned->refCount_ != 0) {
         return;
+    }
+    if (recent_ != nullptr) {
+        BindingInternedString*& slot = recent_[RecentSlot(owned->View())];
+        if (slot == owned) {
+            slot = nullptr;
+        }
     }
     const std::uint32_t keyed = BucketHash(owned->View());
     const std::uint32_t mask = tableCapacity_ - 1;
@@ -1036,8 +1131,9 @@ void BindingPropertyArena::Release(const BindingInternedString* record) noexcept
 }
 
 BindingPropertyArena::Stats BindingPropertyArena::ReadStats() const {
-    return Stats{pageCount_,     slabCount_,     largeCount_,  tableCount_ + overflowCount_,
-                 tableCapacity_, overflowCount_, internProbes_};
+    return Stats{
+        pageCount_,     mediumPageCount_, slabCount_,   largeCount_, tableCount_ + overflowCount_,
+        tableCapacity_, overflowCount_,   internProbes_};
 }
 
 }  // namespace Tavo

@@ -1,6 +1,7 @@
 #include "formats/MessagePack.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -38,6 +39,19 @@ constexpr const char* kOutOfMemory = "Out of memory reading MessagePack data at 
 constexpr const char* kTooManyElements = "Too many elements in a MessagePack array at position %1.";
 
 static_assert(kMaxMessagePackDepth == 1000, "kTooDeep names the limit");
+
+template <class Unsigned>
+Unsigned FromBigEndian(Unsigned raw) {
+    if constexpr (std::endian::native == std::endian::big) {
+        return raw;
+    } else if constexpr (sizeof raw == 2) {
+        return __builtin_bswap16(raw);
+    } else if constexpr (sizeof raw == 4) {
+        return __builtin_bswap32(raw);
+    } else {
+        return __builtin_bswap64(raw);
+    }
+}
 
 class MessagePackReader {
 public:
@@ -106,10 +120,22 @@ bool MessagePackReader::ReadNumber(std::uint64_t& out) {
                                                        : kTruncated64;
         return Fail(kMessage, position_);
     }
-    const std::uint8_t* bytes = data_ + position_;
+    // One load and a byte swap rather than a loop of shifts.
     std::uint64_t value = 0;
-    for (std::size_t i = 0; i < kBytes; ++i) {
-        value = (value << 8) | bytes[i];
+    if constexpr (kBytes == 1) {
+        value = data_[position_];
+    } else if constexpr (kBytes == 2) {
+        std::uint16_t raw;
+        std::memcpy(&raw, data_ + position_, sizeof raw);
+        value = FromBigEndian(raw);
+    } else if constexpr (kBytes == 4) {
+        std::uint32_t raw;
+        std::memcpy(&raw, data_ + position_, sizeof raw);
+        value = FromBigEndian(raw);
+    } else {
+        static_assert(kBytes == 8);
+        std::memcpy(&value, data_ + position_, sizeof value);
+        value = FromBigEndian(value);
     }
     position_ += kBytes;
     out = value;

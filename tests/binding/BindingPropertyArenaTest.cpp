@@ -137,6 +137,69 @@ TEST(BindingPageSource, DroppedTreeLeavesAtMostTheCacheHeld) {
                                    BindingPageSource::kCachedLargeBytes);
 }
 
+// Why: one medium block (the intern table, a text over 72 bytes) took a
+// whole 64 KiB slab, so a host keeping a hundred small trees alive held
+// megabytes of address space for kilobytes of data.
+TEST(BindingPropertyArena, SmallTreesHoldPagesNotSlabs) {
+    constexpr std::size_t kTrees = 1000;
+    BindingPageSource& source = BindingPageSource::Instance();
+    const BindingPageSource::Stats before = source.ReadStats();
+    std::vector<BindingProperty> trees(kTrees);
+    for (std::size_t i = 0; i < kTrees; ++i) {
+        BindingProperty& tree = trees[i];
+        tree.Field("text").SetString(std::string(100, 'x') + std::to_string(i));
+        tree.Field("count").SetUnsigned(std::uint64_t{i});
+        tree.Field("flag").SetBool(i % 2 == 0);
+        tree.Field("list").Append().SetString("short");
+    }
+    const BindingPageSource::Stats after = source.ReadStats();
+    // Three pages a tree at most (two small-class pages, one of medium
+    // blocks), in regions that keep one page of every 16 for their
+    // bookkeeping, plus one partly used region.
+    constexpr std::size_t kPagesPerTree = 3;
+    const std::size_t regions = (kTrees * kPagesPerTree + BindingPageSource::kPagesPerRegion - 2) /
+                                (BindingPageSource::kPagesPerRegion - 1);
+    EXPECT_LE(after.bytesHeld - before.bytesHeld, (regions + 1) * BindingPageSource::kSlabSize);
+}
+
+// Medium blocks bump-allocated from pages behave like those from slabs, and
+// blocks too large for a page, or past the page budget, go to slabs.
+TEST(BindingPropertyArena, MediumBlocksComeFromPagesUntilTheBudget) {
+    ArenaPtr arena(BindingPropertyArena::Create());
+    std::vector<std::pair<unsigned char*, std::size_t>> blocks;
+    auto allocate = [&](std::size_t size) {
+        auto* block = static_cast<unsigned char*>(arena->Allocate(size));
+        std::memset(block, static_cast<int>(blocks.size() & 0xFF), size);
+        blocks.emplace_back(block, size);
+    };
+    for (std::size_t pages = 0; pages <= BindingPropertyArena::kMediumPageLimit; ++pages) {
+        allocate(3000);
+    }
+    EXPECT_EQ(arena->ReadStats().mediumPages, BindingPropertyArena::kMediumPageLimit);
+    EXPECT_EQ(arena->ReadStats().slabs, 1u);
+    arena->Reset();
+    blocks.clear();
+    allocate(100);
+    allocate(3000);
+    EXPECT_EQ(arena->ReadStats().slabs, 0u);
+    EXPECT_EQ(arena->ReadStats().mediumPages, 1u);
+    allocate(5000);  // beyond what a page holds: a slab
+    EXPECT_EQ(arena->ReadStats().slabs, 1u);
+    for (int i = 0; i < 40; ++i) {
+        allocate(2000);
+    }
+    const BindingPropertyArena::Stats stats = arena->ReadStats();
+    EXPECT_EQ(stats.mediumPages, 1u);  // no going back to pages once slabs are in use
+    EXPECT_EQ(stats.slabs, 2u);
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        auto [block, size] = blocks[i];
+        EXPECT_EQ(block[0], static_cast<unsigned char>(i & 0xFF));
+        EXPECT_EQ(block[size - 1], static_cast<unsigned char>(i & 0xFF));
+    }
+    arena->Reset();
+    EXPECT_EQ(arena->ReadStats().pages + arena->ReadStats().mediumPages, 0u);
+}
+
 TEST(BindingPropertyArena, FreedLargeRegionsServeTheNextLargeBlocksUpToTheCap) {
     BindingPageSource& source = BindingPageSource::Instance();
     // A size no other test uses; its region holds the 32-byte header too.
@@ -250,6 +313,47 @@ TEST(BindingPropertyArenaIntern, CollidingFnvTextsCostAboutAsMuchAsRandomOnes) {
         const std::vector<std::string> texts = Tavo::Testing::CollidingTexts(kBlocks, row.mask);
         ASSERT_EQ(Tavo::Fnv1a32(texts.front()) & row.mask, Tavo::Fnv1a32(texts.back()) & row.mask);
         EXPECT_LE(InternCost(texts), 2 * random);
+    }
+}
+
+// The cache of recent records is chosen by the length and the first and last
+// bytes: texts alike in those must still get their own records, and an
+// erased record must never come back from it.
+TEST(BindingPropertyArenaIntern, RecentRecordsAreConfirmedAndForgottenWhenErased) {
+    ArenaPtr arena(BindingPropertyArena::Create());
+    for (int i = 0; i < 300; ++i) {  // a table large enough for the cache
+        arena->Intern("filler" + std::to_string(i));
+    }
+    ASSERT_GE(arena->ReadStats().tableCapacity, 256u);
+    const std::size_t base = arena->ReadStats().strings;
+    struct Row {
+        const char* first;
+        const char* second;
+    };
+    for (const Row& row : {Row{"headhead-X-tailtail", "headhead-Y-tailtail"}, Row{"ab", "ba"},
+                           Row{"short", "shorT"}, Row{"0123456789abcdef", "0123456789abcdeF"}}) {
+        SCOPED_TRACE(row.first);
+        const Tavo::BindingInternedString* first = arena->Intern(row.first);
+        const Tavo::BindingInternedString* second = arena->Intern(row.second);
+        EXPECT_NE(first, second);
+        EXPECT_EQ(first->View(), row.first);
+        EXPECT_EQ(second->View(), row.second);
+        EXPECT_EQ(arena->Intern(row.first), first);
+        EXPECT_EQ(arena->Intern(row.second), second);
+        for (int i = 0; i < 2; ++i) {
+            arena->Release(first);
+            arena->Release(second);
+        }
+    }
+    EXPECT_EQ(arena->ReadStats().strings, base);
+    // Erased, then interned again: a new record of the same text.
+    for (const char* text : {"solo", "a text of more than sixteen bytes"}) {
+        arena->Release(arena->Intern(text));
+        EXPECT_EQ(arena->ReadStats().strings, base);
+        const Tavo::BindingInternedString* again = arena->Intern(text);
+        EXPECT_EQ(again->View(), text);
+        EXPECT_EQ(arena->ReadStats().strings, base + 1);
+        arena->Release(again);
     }
 }
 

@@ -154,6 +154,28 @@ TEST(BindingProperty, EmptyTextsNeedNoArenaAndEqualTextsShareOneRecord) {
     EXPECT_EQ(&tree.ElementAt(3).Find("").GetInternedString(), &Text::Empty());
     EXPECT_EQ(tree.ElementAt(4).GetString(), std::string_view("a\0b", 3));
     EXPECT_EQ(BindingProperty(tree), tree);
+
+    // The hash of every text is its FNV-1a, however the record was made:
+    // read before or after the tree was copied, in the copy or the source.
+    for (bool hashFirst : {true, false}) {
+        SCOPED_TRACE(hashFirst);
+        BindingProperty source;
+        source.Field("key").SetString(std::string_view("a\0b", 3));
+        source.Field("other").SetString("text");
+        if (hashFirst) {
+            EXPECT_EQ(source.Find("other").GetInternedString().Hash(), Tavo::Fnv1a32("text"));
+        }
+        const BindingProperty copy(source);
+        const BindingProperty& readOnly = source;
+        for (const BindingProperty* value : {&readOnly, &copy}) {
+            for (BindingProperty::FieldRef field : value->Fields()) {
+                EXPECT_EQ(field.key.Hash(), Tavo::Fnv1a32(field.key.View()));
+                const Text& text = field.value.GetInternedString();
+                EXPECT_EQ(text.Hash(), Tavo::Fnv1a32(text.View()));
+            }
+        }
+    }
+    EXPECT_EQ(Text::Empty().Hash(), Tavo::Fnv1a32(std::string_view()));
 }
 
 TEST(BindingProperty, ElementAtReadsAndElementGrows) {
@@ -179,6 +201,13 @@ TEST(BindingProperty, StructuresFindEveryFieldAndIterateInByteOrderOfNames) {
         names.insert(name);
     };
     for (const char* name : {"b", "a", "B", "ab", "\xC3\xA9", "", "a"}) {
+        add(name);
+    }
+    // Common prefixes around 16 bytes, high bytes and NUL past them.
+    const std::string prefix(16, 'p');
+    for (const std::string& name :
+         {prefix, prefix + "a", prefix + "\xFF", prefix.substr(0, 15) + "\xFF", prefix + "ab",
+          prefix + std::string(1, '\0'), prefix + prefix + "\x80", prefix + prefix + "\x7F"}) {
         add(name);
     }
     for (int i = 0; i < 20000; ++i) {

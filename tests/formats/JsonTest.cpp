@@ -104,6 +104,23 @@ TEST(JsonReader, SearchesForANulOnlyInTextsWithEscapes) {
     ExpectReads({{R"({"plain":"text","":"","q\"k":"a\"","nul":"x\u0000y","z":"ab\""})",
                   R"({:"",nul:"x",plain:"text",q"k:"a"",z:"ab""})"}});
     EXPECT_EQ(Tavo::detail::JsonTextsSearchedForNul() - before, 4u);
+
+    // A text that is the whole document; escapes one character longer than
+    // what they decode to.
+    struct Case {
+        const char* json;
+        const char* read;
+        std::uint64_t searched;
+    };
+    for (const Case& row :
+         {Case{R"("plain")", R"("plain")", 0}, Case{R"("\n")", "\"\n\"", 1},
+          Case{R"(["\\"])", R"(["\"])", 1}, Case{R"({"\"":"\/"})", R"({":"/"})", 2},
+          Case{R"(  "x")", R"("x")", 0}}) {
+        SCOPED_TRACE(row.json);
+        const std::uint64_t start = Tavo::detail::JsonTextsSearchedForNul();
+        ExpectReads({{row.json, row.read}});
+        EXPECT_EQ(Tavo::detail::JsonTextsSearchedForNul() - start, row.searched);
+    }
 }
 
 TEST(JsonReader, RepeatedMembersReuseTheirField) {

@@ -14,6 +14,7 @@
 //
 // Depth: Clear, copy and Accept are safe on trees thousands of levels deep.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -31,6 +32,10 @@ namespace Tavo {
 
 class BindingPropertyArena;
 class BindingPropertyVisitor;
+namespace detail {
+class BindingPropertyAccess;
+struct BindingPropertyWalks;
+}  // namespace detail
 
 // An interned text: NUL-terminated, length-delimited (may hold NUL bytes from
 // MessagePack or YAML), with its FNV-1a-32 hash. Owned by an arena's intern
@@ -41,7 +46,18 @@ public:
     std::string_view View() const { return {data_, size_}; }
     const char* CStr() const { return data_; }
     std::size_t Size() const { return size_; }
-    std::uint32_t Hash() const { return hash_; }
+    // Computed on first use (most texts never need it) and kept; 0 stands
+    // for not yet computed, so a text whose hash is 0 computes it each time.
+    // Relaxed atomic: threads reading one tree may race to store the same
+    // value.
+    std::uint32_t Hash() const {
+        std::uint32_t hash = hash_.load(std::memory_order_relaxed);
+        if (hash == 0) {
+            hash = Fnv1a32(View());
+            hash_.store(hash, std::memory_order_relaxed);
+        }
+        return hash;
+    }
 
     // The shared empty record.
     static const BindingInternedString& Empty();
@@ -51,7 +67,7 @@ private:
     BindingInternedString() = default;
     const char* data_ = "";
     std::size_t size_ = 0;
-    std::uint32_t hash_ = kFnvOffsetBasis;
+    mutable std::atomic<std::uint32_t> hash_{kFnvOffsetBasis};
     std::uint32_t refCount_ = 0;
 };
 
@@ -206,7 +222,8 @@ public:
 
 private:
     friend class BindingPropertyArena;
-    friend class BindingPropertyDetail;
+    friend class detail::BindingPropertyAccess;
+    friend struct detail::BindingPropertyWalks;
 
     union Payload {
         bool boolean;

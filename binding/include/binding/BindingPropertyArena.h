@@ -10,8 +10,12 @@
 //   index lists per chunk or page; a page is found from a block by clearing
 //   the low 12 address bits.
 // - medium (73..32768 bytes): 18 bins, two per octave (96, 128, 192, ...,
-//   32768), bump-allocated from 64 KiB slabs of the page source, with one
-//   free list per bin.
+//   32768), bump-allocated with one free list per bin. The first ones come
+//   from 4096-byte pages (bins up to kMediumPageBlockMax, while the arena has
+//   taken fewer than kMediumPageLimit such pages), later ones from 64 KiB
+//   slabs of the page source. Why pages first: most trees are small, and one
+//   medium block (the intern table, a string over 72 bytes, an element
+//   array) would otherwise cost a whole slab of address space per tree.
 // - large: a region of its own (64 KiB multiples) from the page source, which
 //   keeps a few freed ones for the next large blocks and returns the rest to
 //   the operating system.
@@ -156,6 +160,11 @@ public:
     static constexpr std::size_t kInlineChunkSize = 144;
     static constexpr std::size_t kMediumBinCount = 18;
     static constexpr std::size_t kMediumMax = 32768;
+    // Medium blocks bump-allocated from pages: the bins that fit a page after
+    // its link word, and how many pages an arena takes before its slabs.
+    static constexpr std::size_t kMediumPageOffset = 16;
+    static constexpr std::size_t kMediumPageBlockMax = 3072;
+    static constexpr std::size_t kMediumPageLimit = 8;
 
     // A new, empty arena: one block from the counting allocator. Throws
     // std::bad_alloc when memory is refused.
@@ -180,9 +189,17 @@ public:
     // (copied) when new. `hash` must be Fnv1a32(text). The empty text gives
     // the shared empty record, which is never counted. Finding an existing
     // record does not allocate. Throws std::bad_alloc.
-    const BindingInternedString* Intern(std::string_view text, std::uint32_t hash);
-    const BindingInternedString* Intern(std::string_view text) {
-        return Intern(text, Fnv1a32(text));
+    const BindingInternedString* Intern(std::string_view text, std::uint32_t hash) {
+        return Intern(text, &hash);
+    }
+    // The same, leaving the FNV-1a hash of a new record to its first Hash():
+    // no pass over the bytes besides the lookup's.
+    const BindingInternedString* Intern(std::string_view text) { return Intern(text, nullptr); }
+    // The record of another arena's text in this one, taking over its hash
+    // if that is known yet (copies of trees).
+    const BindingInternedString* Intern(const BindingInternedString& text) {
+        const std::uint32_t hash = text.hash_.load(std::memory_order_relaxed);
+        return Intern(text.View(), hash != 0 ? &hash : nullptr);
     }
     // Makes room for `count` distinct texts, so that as many can be interned
     // without growing the table again (a copy of a whole tree asks for its
@@ -198,7 +215,8 @@ public:
     void Reset() noexcept;
 
     struct Stats {
-        std::size_t pages = 0;            // small-class pages held
+        std::size_t pages = 0;            // pages held, of small classes and medium blocks
+        std::size_t mediumPages = 0;      // of `pages`, those bump-allocated for medium blocks
         std::size_t slabs = 0;            // medium slabs held
         std::size_t largeBlocks = 0;      // large regions held
         std::size_t strings = 0;          // distinct interned texts
@@ -233,6 +251,13 @@ private:
     void* AllocateSmall(std::size_t index);
     void DeallocateSmall(void* block, std::size_t index) noexcept;
     void* AllocateMedium(std::size_t index);
+    // Intern with the FNV-1a hash given, or null to compute it when needed.
+    const BindingInternedString* Intern(std::string_view text, const std::uint32_t* hash);
+    // Move medium bump allocation to a fresh page (slab), after handing the
+    // rest of the current one to the free lists. Throw std::bad_alloc.
+    void StartMediumPage();
+    void StartSlab();
+    void RetireBumpTail() noexcept;
     void* AllocateLarge(std::size_t bytes);
     void DeallocateLarge(void* block) noexcept;
     void Rehash(std::uint32_t capacity);
@@ -243,11 +268,12 @@ private:
     void* mediumFree_[kMediumBinCount];
     unsigned char* bump_;
     unsigned char* bumpEnd_;
-    PageHeader* pages_;  // every small-class page, linked through its first word
+    PageHeader* pages_;  // every page (small-class and medium), linked through its first word
     PageHeader* lastPage_;
     SlabNode* slabs_;     // every medium slab
     LargeHeader* large_;  // every large region, doubly linked
     std::size_t pageCount_;
+    std::size_t mediumPageCount_;  // of pageCount_, pages of medium blocks
     std::size_t slabCount_;
     std::size_t largeCount_;
     // The intern table. Buckets are chosen by a keyed hash (see
@@ -270,6 +296,18 @@ private:
     BindingInternedString* FindInTable(std::string_view text, std::uint32_t keyed) noexcept;
     bool PlaceInTable(BindingInternedString* record, std::uint32_t keyed) noexcept;
     void AddToOverflow(BindingInternedString* record, std::uint32_t keyed);
+    // Why a cache of recent records: documents repeat a few hundred keys and
+    // texts many thousand times, and the keyed hash passes over every byte.
+    // A slot chosen by a cheap hash of the length and the first and last
+    // bytes holds the record last interned there; a hit is confirmed by
+    // comparing the bytes, a miss takes the table's way. The cache only ever
+    // saves work, so inputs aimed at its hash cost no more than the table.
+    // Made once the table reaches kRecentMinCapacity (small trees go
+    // without); records leave it when they are erased.
+    static constexpr std::size_t kRecentSlots = 256;
+    static constexpr std::uint32_t kRecentMinCapacity = 256;
+    static std::size_t RecentSlot(std::string_view text) noexcept;
+    BindingInternedString** recent_;
     BindingInternedString** table_;
     std::uint32_t* tableHashes_;
     std::uint32_t tableCapacity_;

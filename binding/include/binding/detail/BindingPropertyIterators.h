@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <iterator>
 
+#include "binding/detail/RedBlackTree.h"
+
 namespace Tavo::detail {
 
 struct BindingBlobRecord {
@@ -25,18 +27,15 @@ struct BindingCollectionRecord {
     std::uint32_t capacity;
 };
 
-// One field of a structure: a red-black tree node ordered by key bytes. The
-// parent pointer carries the colour in its lowest bit (nodes are 4-aligned).
+// One field of a structure: a node of a RedBlackTree ordered by key bytes.
+// The parent pointer carries the colour in its lowest bit (nodes are
+// 4-aligned).
 struct BindingStructureNode {
     BindingStructureNode* left;
     BindingStructureNode* right;
     std::uintptr_t parentAndRed;
     const BindingInternedString* key;  // counted reference into the arena's table
     BindingProperty value;             // a child: shares the arena, ownsArena false
-
-    BindingStructureNode* Parent() const {
-        return reinterpret_cast<BindingStructureNode*>(parentAndRed & ~std::uintptr_t{1});
-    }
 };
 
 struct BindingStructureRecord {
@@ -44,28 +43,6 @@ struct BindingStructureRecord {
     BindingStructureNode* root;
     std::size_t count;
 };
-
-inline const BindingStructureNode* FirstNode(const BindingStructureNode* node) {
-    if (node != nullptr) {
-        while (node->left != nullptr) {
-            node = node->left;
-        }
-    }
-    return node;
-}
-
-// The in-order successor, or null after the last node.
-inline const BindingStructureNode* NextNode(const BindingStructureNode* node) {
-    if (node->right != nullptr) {
-        return FirstNode(node->right);
-    }
-    const BindingStructureNode* parent = node->Parent();
-    while (parent != nullptr && node == parent->right) {
-        node = parent;
-        parent = node->Parent();
-    }
-    return parent;
-}
 
 }  // namespace Tavo::detail
 
@@ -84,7 +61,7 @@ public:
 
     FieldRef operator*() const { return FieldRef{*node_->key, node_->value}; }
     FieldIterator& operator++() {
-        node_ = detail::NextNode(node_);
+        node_ = detail::RedBlackTree<detail::BindingStructureNode>::Next(node_);
         return *this;
     }
     FieldIterator operator++(int) {
@@ -104,7 +81,7 @@ class BindingProperty::FieldRange {
 public:
     FieldRange() = default;
     FieldRange(const detail::BindingStructureNode* root, std::size_t count)
-        : first_(detail::FirstNode(root)), count_(count) {}
+        : first_(detail::RedBlackTree<detail::BindingStructureNode>::First(root)), count_(count) {}
 
     FieldIterator begin() const { return FieldIterator(first_); }
     FieldIterator end() const { return FieldIterator(); }
