@@ -528,7 +528,7 @@ public:
         lcdsResponseTypeNames_[StaticType::HashCode<T>()] = std::string(lcdsTypeName);
     }
 
-    // ---- Service proxy (framework/ServiceProxy.cpp) ------------------------
+    // ---- Service proxy (framework/src/ServiceProxy.cpp) --------------------
 
     // The key of method-based and async replies: "service.method".
     // [any-thread]
@@ -651,7 +651,7 @@ private:
         return listenerRegistry_ != nullptr ? *listenerRegistry_ : *registry_;
     }
 
-    // Request helpers (framework/Requests.cpp).
+    // Request helpers (framework/src/Requests.cpp).
     static Failure ArgumentFailure(HttpMethod method, const std::string& path,
                                    std::string_view message);
     Maybe<void> SendArguments(HostResponse& response, HttpMethod method, const std::string& path,
@@ -662,7 +662,7 @@ private:
     // message. Closes the stream however it ends.
     Maybe<BindingProperty> ReadStreamedBody(const HostResponse& response);
 
-    // LCDS helpers (framework/Lcds.cpp, framework/Lcds.h): the result of one
+    // LCDS helpers (framework/src/Lcds.cpp, framework/Lcds.h): the result of one
     // call, and the "__class" rule applied to one converted value of a type
     // described by `info`.
     template <class R, class... Args>

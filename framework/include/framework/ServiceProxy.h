@@ -2,7 +2,7 @@
 // The service proxy: replies the host relays for requests the plugin made
 // through other services, matched by key ("service.method" or a uuid).
 // AppModule::AddServiceProxyRequest, AddAsyncServiceProxyHandler and the
-// three reply events are its face (framework/ServiceProxy.cpp).
+// three reply events are its face (framework/src/ServiceProxy.cpp).
 //
 // Uuid and method replies are stored until the request they answer is
 // pending; async replies go straight to the handler of their key. The three

@@ -1,7 +1,7 @@
 #pragma once
 // Timers and scheduled tasks: the records and tables behind
 // AppModule::StartTimer, ScheduleTask and RunScheduledTask
-// (framework/Timers.cpp).
+// (framework/src/Timers.cpp).
 //
 // The module has no thread: everything later is a one-shot host callback
 // (a scheduled task). A named timer is a chain of such tasks; each firing
