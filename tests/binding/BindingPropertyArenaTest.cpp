@@ -229,9 +229,10 @@ TEST(BindingPropertyArena, FreedLargeRegionsServeTheNextLargeBlocksUpToTheCap) {
 
 // A kept region pushed out by a larger one goes back to the system without
 // its poison: the system may hand the same addresses out again as a fresh
-// region, which must be writable.
+// region, which must be writable. A source of its own: the process-wide one
+// may still keep regions from earlier tests, which would take the slots.
 TEST(BindingPropertyArena, EvictedLargeRegionsLeaveNoPoisonBehind) {
-    BindingPageSource& source = BindingPageSource::Instance();
+    static BindingPageSource source;
     constexpr std::size_t kSlab = BindingPageSource::kSlabSize;
     std::vector<void*> regions;
     for (std::size_t i = 0; i < BindingPageSource::kMaxKeptLarge; ++i) {
