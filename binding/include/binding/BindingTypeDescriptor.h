@@ -1,7 +1,7 @@
 #pragma once
 // Descriptors of what the registry knows: native structs with their fields,
 // enums with their values, and events; plus the converter interface each
-// field carries and the specification of a field added by hand.
+// field carries and the description of a field added by hand (BindingFieldSpec).
 //
 // Ownership: the registry owns every descriptor, field, value and event;
 // pointers to them stay valid until the registry is destroyed. Descriptors
