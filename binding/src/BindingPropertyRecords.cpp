@@ -141,10 +141,10 @@ FieldTree::Probe BindingPropertyRecords::FindField(const BindingStructureRecord&
     });
 }
 
-BindingStructureNode* BindingPropertyRecords::AddField(BindingStructureRecord& record,
-                                                       const FieldTree::Probe& probe,
-                                                       const BindingInternedString* key) {
-    BindingPropertyArena& arena = *record.arena;
+// A field node holding `key` and a null value, not yet linked. Takes over
+// the caller's reference to `key`, releasing it when the node cannot be made.
+static BindingStructureNode* NewFieldNode(BindingPropertyArena& arena,
+                                          const BindingInternedString* key) {
     BindingStructureNode* node;
     try {
         node = static_cast<BindingStructureNode*>(arena.Allocate(sizeof(BindingStructureNode)));
@@ -154,6 +154,13 @@ BindingStructureNode* BindingPropertyRecords::AddField(BindingStructureRecord& r
     }
     node->key = key;
     BindingPropertyAccess::InitChild(&node->value, &arena);
+    return node;
+}
+
+BindingStructureNode* BindingPropertyRecords::AddField(BindingStructureRecord& record,
+                                                       const FieldTree::Probe& probe,
+                                                       const BindingInternedString* key) {
+    BindingStructureNode* node = NewFieldNode(*record.arena, key);
     FieldTree::Link(record.root, node, probe.parent, probe.left);
     ++record.count;
     return node;
@@ -161,16 +168,7 @@ BindingStructureNode* BindingPropertyRecords::AddField(BindingStructureRecord& r
 
 BindingStructureNode* BindingPropertyRecords::AddGreatestField(BindingStructureRecord& record,
                                                                const BindingInternedString* key) {
-    BindingPropertyArena& arena = *record.arena;
-    BindingStructureNode* node;
-    try {
-        node = static_cast<BindingStructureNode*>(arena.Allocate(sizeof(BindingStructureNode)));
-    } catch (...) {
-        arena.Release(key);
-        throw;
-    }
-    node->key = key;
-    BindingPropertyAccess::InitChild(&node->value, &arena);
+    BindingStructureNode* node = NewFieldNode(*record.arena, key);
     FieldTree::LinkGreatest(record.root, node);
     ++record.count;
     return node;
