@@ -326,7 +326,7 @@ const BindingProperty& BindingProperty::ElementAt(std::size_t index) const& {
     return index < record->size ? record->data[index] : kEmptyValue;
 }
 
-BindingProperty& BindingProperty::Element(std::size_t index) & {
+BindingProperty& BindingProperty::GrowElement(std::size_t index) {
     MakeCollection();
     auto* record = static_cast<BindingCollectionRecord*>(value_.object);
     if (index >= record->size) {
@@ -344,7 +344,7 @@ BindingProperty& BindingProperty::Element(std::size_t index) & {
     return record->data[index];
 }
 
-BindingProperty& BindingProperty::Append() & {
+BindingProperty& BindingProperty::AppendSlow() {
     MakeCollection();
     return Records::AppendChild(*arena_, *static_cast<BindingCollectionRecord*>(value_.object));
 }

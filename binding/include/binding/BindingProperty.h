@@ -17,6 +17,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <span>
 #include <string>
 #include <string_view>
@@ -223,6 +224,17 @@ public:
 private:
     friend class BindingPropertyArena;
     friend class detail::BindingPropertyAccess;
+    // Element and Append when the collection must be made or grown.
+    BindingProperty& GrowElement(std::size_t index);
+    BindingProperty& AppendSlow();
+    // Makes this raw slot of a collection with room for it an empty child.
+    static BindingProperty& InitChildAt(BindingProperty* slot, BindingPropertyArena* arena) {
+        ::new (static_cast<void*>(slot)) BindingProperty();
+        slot->arena_ = arena;
+        slot->ownsArena_ = false;
+        return *slot;
+    }
+
     friend struct detail::BindingPropertyWalks;
 
     union Payload {
@@ -332,6 +344,32 @@ inline std::span<const BindingProperty> BindingProperty::Elements() const& {
     }
     auto* record = static_cast<const detail::BindingCollectionRecord*>(value_.object);
     return {record->data, record->size};
+}
+
+// Element and Append run once per item a reader reads: the common case,
+// a collection with room, is inline.
+inline BindingProperty& BindingProperty::Element(std::size_t index) & {
+    if (kind_ == Kind::Collection) {
+        auto* record = static_cast<detail::BindingCollectionRecord*>(value_.object);
+        if (index < record->size) {
+            return record->data[index];
+        }
+        if (index == record->size && index < record->capacity) {
+            ++record->size;
+            return InitChildAt(record->data + index, arena_);
+        }
+    }
+    return GrowElement(index);
+}
+
+inline BindingProperty& BindingProperty::Append() & {
+    if (kind_ == Kind::Collection) {
+        auto* record = static_cast<detail::BindingCollectionRecord*>(value_.object);
+        if (record->size < record->capacity) {
+            return InitChildAt(record->data + record->size++, arena_);
+        }
+    }
+    return AppendSlow();
 }
 
 inline BindingProperty::FieldRange BindingProperty::Fields() const& {
