@@ -7,12 +7,10 @@
 
 namespace Tavo::detail {
 
-namespace {
-
 // Byte order as unsigned characters, like memcmp. Keys mostly differ within
 // their first bytes, where a loop beats the call; longer common prefixes go
 // to memcmp.
-int CompareBytes(std::string_view a, std::string_view b) {
+int BindingPropertyRecords::CompareKeys(std::string_view a, std::string_view b) {
     const std::size_t common = a.size() < b.size() ? a.size() : b.size();
     const std::size_t inlined = common < 16 ? common : 16;
     for (std::size_t i = 0; i < inlined; ++i) {
@@ -30,8 +28,6 @@ int CompareBytes(std::string_view a, std::string_view b) {
     }
     return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
 }
-
-}  // namespace
 
 void BindingPropertyRecords::ThrowTooLong() {
     throw std::length_error("vector<T> too long");
@@ -137,14 +133,12 @@ BindingStructureRecord* BindingPropertyRecords::NewStructure(BindingPropertyAren
 FieldTree::Probe BindingPropertyRecords::FindField(const BindingStructureRecord& record,
                                                    std::string_view name) {
     return FieldTree::Search(record.root, [name](const BindingStructureNode* node) {
-        return CompareBytes(name, node->key->View());
+        return CompareKeys(name, node->key->View());
     });
 }
 
-// A field node holding `key` and a null value, not yet linked. Takes over
-// the caller's reference to `key`, releasing it when the node cannot be made.
-static BindingStructureNode* NewFieldNode(BindingPropertyArena& arena,
-                                          const BindingInternedString* key) {
+BindingStructureNode* BindingPropertyRecords::NewFieldNode(BindingPropertyArena& arena,
+                                                           const BindingInternedString* key) {
     BindingStructureNode* node;
     try {
         node = static_cast<BindingStructureNode*>(arena.Allocate(sizeof(BindingStructureNode)));

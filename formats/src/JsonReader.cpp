@@ -13,6 +13,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "binding/BindingStructureAssembler.h"
 #include "detail/JsonReaderProbe.h"
 #include "detail/RapidJson.h"
 #include "detail/RapidJsonAllocator.h"
@@ -75,6 +76,9 @@ public:
     // Why the builder stopped the reader, if it did, and how far before the
     // reader's termination offset the culprit starts.
     const char* StopReason() const { return stopReason_; }
+    // Links the structures still open, so the tree is whole: before it is
+    // handed on or failed.
+    void Finish() noexcept { structures_.CloseAll(); }
     std::size_t StopBack() const { return stopBack_; }
 
     bool Null() {
@@ -156,7 +160,7 @@ public:
     }
     bool StartObject() { return Open(false); }
     bool Key(const char* text, rapidjson::SizeType length, bool /*copy*/) {
-        target_ = &open_[depth_ - 1]->Field(Decoded(text, length));
+        target_ = &structures_.Field(Decoded(text, length));
         return true;
     }
     bool EndObject(rapidjson::SizeType /*memberCount*/) {
@@ -177,10 +181,14 @@ private:
     // backslash. A string with escapes is shorter than its source: the
     // original there holds a character of the string itself, which is either
     // no quote or an escaped one, right after its backslash.
+    //
+    // Such a string is read from the original, whose bytes were not just
+    // stored: a wide load right after the reader's byte stores to the copy
+    // would wait for them.
     std::string_view Decoded(const char* text, rapidjson::SizeType length) const {
         const char* source = original_ + (text - copy_);
         if (source[length] == '"' && (length == 0 || source[length - 1] != '\\')) {
-            return {text, length};
+            return {source, length};
         }
         return UpToNul(text, length);
     }
@@ -196,7 +204,7 @@ private:
         if (array) {
             container.MakeCollection();  // an existing collection keeps its elements
         } else {
-            container.MakeStructure();  // an existing structure keeps its fields
+            structures_.Open(container);  // an existing structure keeps its fields
         }
         open_[depth_++] = &container;
         inArray_ = array;
@@ -211,6 +219,9 @@ private:
     }
 
     void Close() {
+        if (!inArray_) {
+            structures_.Close();
+        }
         --depth_;
         inArray_ = depth_ != 0 && open_[depth_ - 1]->GetKind() == BindingProperty::Kind::Collection;
     }
@@ -223,6 +234,7 @@ private:
     const char* stopReason_ = nullptr;
     std::size_t stopBack_ = 0;
     BindingProperty* open_[kMaxJsonDepth];
+    BindingStructureAssembler structures_;  // the objects among open_
 };
 
 }  // namespace
@@ -256,6 +268,7 @@ BindingResult ParseJson(const char* text) {
         message = kTooManyElements;
         offset = stream.Tell();
     }
+    builder.Finish();
     if (message == nullptr) {
         if (!parsed.IsError() || parsed.Code() == rapidjson::kParseErrorDocumentEmpty) {
             return result;  // a blank document reads as an empty value

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "binding/BindingStructureAssembler.h"
 #include "logging/Format.h"
 
 namespace Tavo {
@@ -59,6 +60,9 @@ public:
         : data_(data), size_(size), reserveBudget_(size), result_(result) {}
 
     void Run();
+    // Links the maps still open, so the tree is whole: before it is handed on
+    // or failed.
+    void Finish() noexcept { structures_.CloseAll(); }
     // The offset of the next byte to read.
     std::size_t Position() const { return position_; }
 
@@ -95,6 +99,7 @@ private:
     bool ReadLength(std::uint8_t format, std::uint8_t base, std::uint64_t& length);
 
     bool Fail(const char* message, std::size_t position) {
+        Finish();
         result_.Fail(Format(message, static_cast<std::uint64_t>(position)));
         return false;
     }
@@ -109,6 +114,7 @@ private:
     std::size_t reserveBudget_;
     BindingResult& result_;
     std::vector<Frame> frames_;
+    BindingStructureAssembler structures_;  // the maps among frames_
 };
 
 template <std::size_t kBytes>
@@ -144,6 +150,7 @@ bool MessagePackReader::ReadNumber(std::uint64_t& out) {
 
 bool MessagePackReader::Take(std::uint64_t length, const char* message, const char*& out) {
     if (size_ - position_ < length) {
+        Finish();
         result_.Fail(Format(message, length, static_cast<std::uint64_t>(position_)));
         return false;
     }
@@ -196,7 +203,7 @@ bool MessagePackReader::Open(BindingProperty& target, State state, std::uint64_t
             reserveBudget_ -= reserve;
         }
     } else {
-        target.MakeStructure();  // an existing structure (a repeated key) is reused
+        structures_.Open(target);  // an existing structure (a repeated key) is reused
         announced *= 2;
     }
     frames_.push_back(Frame{&target, announced, 0, nullptr, 0, state});
@@ -347,6 +354,9 @@ void MessagePackReader::Run() {
     while (!frames_.empty() && position_ < size_) {
         Frame& top = frames_.back();
         if (top.index == top.count) {
+            if (top.state == State::Structure) {
+                structures_.Close();
+            }
             frames_.pop_back();
         } else if (top.state == State::Collection) {
             BindingProperty& element = top.target->Element(top.index++);
@@ -358,7 +368,7 @@ void MessagePackReader::Run() {
                 return;
             }
         } else {
-            BindingProperty& field = top.target->Field(std::string_view(top.key, top.keySize));
+            BindingProperty& field = structures_.Field(std::string_view(top.key, top.keySize));
             if (!ReadValue(field)) {
                 return;
             }
@@ -376,9 +386,12 @@ MessagePackReadResult ReadMessagePack(const void* data, std::size_t size) {
     MessagePackReader reader(static_cast<const std::uint8_t*>(data), size, read.result);
     try {
         reader.Run();
+        reader.Finish();
     } catch (const std::bad_alloc&) {
+        reader.Finish();
         read.result.Fail(Format(kOutOfMemory, static_cast<std::uint64_t>(reader.Position())));
     } catch (const std::length_error&) {
+        reader.Finish();
         read.result.Fail(Format(kTooManyElements, static_cast<std::uint64_t>(reader.Position())));
     }
     read.bytesConsumed = reader.Position();

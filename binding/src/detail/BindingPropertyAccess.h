@@ -40,9 +40,12 @@ public:
 
     // Constructs an empty child of `arena` in raw storage.
     static void InitChild(BindingProperty* slot, BindingPropertyArena* arena) {
-        ::new (static_cast<void*>(slot)) BindingProperty();
-        slot->arena_ = arena;
-        slot->ownsArena_ = false;
+        BindingProperty::InitChildAt(slot, arena);
+    }
+
+    // The record of a value that is a structure.
+    static BindingStructureRecord& StructureOf(BindingProperty& value) {
+        return *static_cast<BindingStructureRecord*>(value.value_.object);
     }
 
     // Installs a payload made in the value's arena; the old one must be gone.
@@ -78,9 +81,16 @@ struct BindingPropertyRecords {
                                         BindingCollectionRecord& record);
     static BindingStructureRecord* NewStructure(BindingPropertyArena& arena);
 
-    // Where the field `name` is, or would hang. Compares bytes as unsigned
-    // characters.
+    // The order of structure keys: bytes compared as unsigned characters,
+    // then length.
+    static int CompareKeys(std::string_view a, std::string_view b);
+    // Where the field `name` is, or would hang.
     static FieldTree::Probe FindField(const BindingStructureRecord& record, std::string_view name);
+    // A field node holding `key` and an empty value, not yet linked. Takes
+    // over the caller's reference to `key`, releasing it when the node
+    // cannot be made.
+    static BindingStructureNode* NewFieldNode(BindingPropertyArena& arena,
+                                              const BindingInternedString* key);
     // Adds a field where `probe` found room. Takes over the reference on
     // `key`; on failure the reference is released.
     static BindingStructureNode* AddField(BindingStructureRecord& record,

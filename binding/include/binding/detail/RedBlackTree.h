@@ -74,11 +74,16 @@ struct RedBlackTree {
     // A tree of `count` nodes given in key order, in linear time: perfectly
     // balanced, black but for the nodes of an incomplete deepest level.
     static Node* Build(Node* const* nodes, std::size_t count) {
+        return Build(count, [nodes](std::size_t i) { return nodes[i]; });
+    }
+    // The same with the i-th node in key order given by `nodeAt(i)`.
+    template <class NodeAt>
+    static Node* Build(std::size_t count, NodeAt nodeAt) {
         std::size_t depth = 0;  // levels of a perfect tree of at most `count` nodes
         while ((std::size_t{2} << depth) - 1 <= count) {
             ++depth;
         }
-        return BuildRange(nodes, count, nullptr, 0, depth);
+        return BuildRange(nodeAt, 0, count, nullptr, 0, depth);
     }
 
     static const Node* First(const Node* node) {
@@ -202,16 +207,18 @@ private:
     // The middle node becomes the subtree's root; nodes below the last
     // complete level (`depth` levels from the top) are red. The recursion is
     // as deep as the tree, about log2(count).
-    static Node* BuildRange(Node* const* nodes, std::size_t count, Node* parent, std::size_t level,
-                            std::size_t depth) {
+    template <class NodeAt>
+    static Node* BuildRange(NodeAt& nodeAt, std::size_t begin, std::size_t count, Node* parent,
+                            std::size_t level, std::size_t depth) {
         if (count == 0) {
             return nullptr;
         }
         const std::size_t middle = count / 2;
-        Node* node = nodes[middle];
+        Node* node = nodeAt(begin + middle);
         node->parentAndRed = reinterpret_cast<std::uintptr_t>(parent) | (level >= depth ? 1u : 0u);
-        node->left = BuildRange(nodes, middle, node, level + 1, depth);
-        node->right = BuildRange(nodes + middle + 1, count - middle - 1, node, level + 1, depth);
+        node->left = BuildRange(nodeAt, begin, middle, node, level + 1, depth);
+        node->right =
+            BuildRange(nodeAt, begin + middle + 1, count - middle - 1, node, level + 1, depth);
         return node;
     }
 };
