@@ -163,7 +163,7 @@ Peak InChild(Measure measure) {
 // Ours: the address space the page source holds once the tree is built
 // (regions, kept ones included; in a fresh process nothing has gone back
 // yet), plus the peak of the counting heap during the parse (the reader's
-// copy of the text, its stack, the arena object).
+// stack and scratch buffer, the arena object).
 Peak OursPeak(const std::string& text) {
     const Tavo::Memory::Stats before = Tavo::Memory::ReadStats();
     Tavo::BindingResult result = Tavo::ParseJson(text);

@@ -1,24 +1,24 @@
 #include "formats/JsonReader.h"
 
+#include <algorithm>
 #include <atomic>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <new>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "binding/BindingStructureAssembler.h"
 #include "detail/JsonReaderProbe.h"
 #include "detail/RapidJson.h"
 #include "detail/RapidJsonAllocator.h"
 #include "logging/Format.h"
-#include "platform/MemoryAccounting.h"
 
 namespace Tavo {
 
@@ -35,9 +35,9 @@ using JsonReader = rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>
 // undefined for a zero significand ("0e-324"). The standard library converts
 // exactly; the reader still validates the syntax and reports its errors.
 //
-// The reader works in place on a private copy of the document: strings are
-// decoded and numbers handed over where they stand, instead of being copied
-// through the reader's stack. Offsets are those of the original text.
+// The reader works in place (see DocumentStream): strings and numbers are
+// handed over where they stand in the document, instead of being copied
+// through the reader's stack.
 constexpr unsigned kParseFlags = rapidjson::kParseDefaultFlags |
                                  rapidjson::kParseNumbersAsStringsFlag |
                                  rapidjson::kParseInsituFlag;
@@ -60,6 +60,107 @@ std::string_view UpToNul(const char* text, rapidjson::SizeType length) {
                                  : static_cast<std::size_t>(static_cast<const char*>(nul) - text)};
 }
 
+// The document and where the reader's last string was decoded to. Shared by
+// the stream's copies (the reader copies its stream into locals while it
+// reads a value) and read by the builder when the string's event arrives.
+struct DecodedText {
+    const char* document = nullptr;
+    const char* begin = nullptr;  // of the string being decoded, in the document
+    const char* text = nullptr;
+    std::size_t size = 0;       // with the terminating NUL the reader appends
+    bool escaped = false;       // decoded into `scratch`, not found in the document
+    std::vector<char> scratch;  // its size is its capacity: the stream keeps the end
+};
+
+// The document as an in-place stream that never writes to it, so that the
+// reader needs no copy of it. A string is decoded in place: each character
+// the reader puts back is the one it has just taken, so nothing is stored,
+// until the first escape, which makes the decoded text shorter than its
+// source; from there on the text is decoded into the scratch buffer. Numbers
+// are handed over where they stand. Offsets are those of the document.
+//
+// Three words, like the library's own in-place stream: the reader copies it
+// into locals per value, and keeps the copy in registers.
+class DocumentStream {
+public:
+    using Ch = char;
+
+    explicit DocumentStream(DecodedText& shared) : src_(shared.document), shared_(&shared) {}
+
+    Ch Peek() const { return *src_; }
+    Ch Take() { return *src_++; }
+    std::size_t Tell() const { return static_cast<std::size_t>(src_ - shared_->document); }
+
+    Ch* PutBegin() {
+        shared_->begin = src_;
+        shared_->escaped = false;
+        dst_ = const_cast<char*>(src_);  // never written through while in the document
+        // The reader only reads through this pointer (numbers); strings are
+        // read from the shared record.
+        return dst_;
+    }
+    // Once per character of every string, inline. In the document, `dst_`
+    // is the end of the string's unchanged prefix, which the character just
+    // taken follows unless an escape came before; escaped, it is where the
+    // scratch buffer is written, which no taken character follows.
+    [[gnu::always_inline]] void Put(Ch c) {
+        if (dst_ == src_ - 1) {
+            ++dst_;
+            return;
+        }
+        DecodedText& shared = *shared_;
+        if (shared.escaped && dst_ != shared.scratch.data() + shared.scratch.size()) {
+            *dst_++ = c;
+            return;
+        }
+        dst_ = PutEscaped(shared, dst_, c);
+    }
+    std::size_t PutEnd(Ch* /*begin*/) {
+        DecodedText& shared = *shared_;
+        shared.text = shared.escaped ? shared.scratch.data() : shared.begin;
+        shared.size = static_cast<std::size_t>(dst_ - shared.text);
+        return shared.size;
+    }
+
+private:
+    // The first character after an escape, or one that finds the scratch
+    // buffer full: moves what is decoded so far into a larger buffer, and
+    // returns the new write position. Static, so that the stream's address
+    // is never taken and the reader keeps its copy in registers. Throws
+    // std::bad_alloc.
+    [[gnu::noinline]] static char* PutEscaped(DecodedText& shared, char* dst, Ch c) {
+        const char* from = shared.escaped ? shared.scratch.data() : shared.begin;
+        const auto kept = static_cast<std::size_t>(dst - from);
+        if (shared.escaped) {
+            shared.scratch.resize(2 * shared.scratch.size());
+        } else {
+            shared.scratch.resize(std::max<std::size_t>({shared.scratch.size(), 2 * kept, 64}));
+            std::memcpy(shared.scratch.data(), from, kept);
+            shared.escaped = true;
+        }
+        dst = shared.scratch.data() + kept;
+        *dst++ = c;
+        return dst;
+    }
+
+    const char* src_;
+    char* dst_ = nullptr;
+    DecodedText* shared_;
+};
+
+}  // namespace
+}  // namespace Tavo
+
+// Copied into locals like the library's own in-place stream, so that the
+// position lives in registers while a value is read.
+template <>
+struct rapidjson::StreamTraits<Tavo::DocumentStream> {
+    enum { copyOptimization = 1 };
+};
+
+namespace Tavo {
+namespace {
+
 // The reader's event handler: builds the tree in place.
 //
 // Invariants: `open_[0..depth_)` are the arrays and objects being filled,
@@ -69,9 +170,8 @@ std::string_view UpToNul(const char* text, rapidjson::SizeType length) {
 // goes.
 class JsonTreeBuilder {
 public:
-    // `original` is the document, `copy` the copy the reader decodes in place.
-    JsonTreeBuilder(BindingProperty& root, const char* original, const char* copy)
-        : target_(&root), original_(original), copy_(copy) {}
+    JsonTreeBuilder(BindingProperty& root, const DecodedText& decoded)
+        : target_(&root), decoded_(decoded) {}
 
     // Why the builder stopped the reader, if it did, and how far before the
     // reader's termination offset the culprit starts.
@@ -154,13 +254,13 @@ public:
         slot.SetFloat(value);
         return true;
     }
-    bool String(const char* text, rapidjson::SizeType length, bool /*copy*/) {
-        Slot().SetString(Decoded(text, length));
+    bool String(const char* /*text*/, rapidjson::SizeType /*length*/, bool /*copy*/) {
+        Slot().SetString(Decoded());
         return true;
     }
     bool StartObject() { return Open(false); }
-    bool Key(const char* text, rapidjson::SizeType length, bool /*copy*/) {
-        target_ = &structures_.Field(Decoded(text, length));
+    bool Key(const char* /*text*/, rapidjson::SizeType /*length*/, bool /*copy*/) {
+        target_ = &structures_.Field(Decoded());
         return true;
     }
     bool EndObject(rapidjson::SizeType /*memberCount*/) {
@@ -174,23 +274,15 @@ public:
     }
 
 private:
-    // A string the reader decoded in place. Only an escape ("\u0000") can put
-    // a NUL into it, so strings without escapes skip the search. Such a
-    // string is exactly as long as its source, so the original document holds
-    // its closing quote right after it, and its last character is no
-    // backslash. A string with escapes is shorter than its source: the
-    // original there holds a character of the string itself, which is either
-    // no quote or an escaped one, right after its backslash.
-    //
-    // Such a string is read from the original, whose bytes were not just
-    // stored: a wide load right after the reader's byte stores to the copy
-    // would wait for them.
-    std::string_view Decoded(const char* text, rapidjson::SizeType length) const {
-        const char* source = original_ + (text - copy_);
-        if (source[length] == '"' && (length == 0 || source[length - 1] != '\\')) {
-            return {source, length};
+    // The string the reader has just decoded, without the NUL it appends.
+    // Only an escape ("\u0000") can put a NUL into it, so only an escaped
+    // string is searched for one.
+    std::string_view Decoded() const {
+        const auto length = static_cast<rapidjson::SizeType>(decoded_.size - 1);
+        if (decoded_.escaped) {
+            return UpToNul(decoded_.text, length);
         }
-        return UpToNul(text, length);
+        return {decoded_.text, length};
     }
 
     // Where the next value goes: a new element inside an array, else the target.
@@ -227,8 +319,7 @@ private:
     }
 
     BindingProperty* target_;
-    const char* original_;  // the document
-    const char* copy_;      // its copy, which the reader decodes in place
+    const DecodedText& decoded_;
     std::size_t depth_ = 0;
     bool inArray_ = false;
     const char* stopReason_ = nullptr;
@@ -244,17 +335,10 @@ BindingResult ParseJson(const char* text) {
     if (text == nullptr) {
         return result;
     }
-    const std::size_t size = std::strlen(text) + 1;
-    // Through the counting hooks, like every other buffer of the reader.
-    std::unique_ptr<char, decltype(&Memory::Free)> copy(static_cast<char*>(Memory::Allocate(size)),
-                                                        &Memory::Free);
-    if (copy == nullptr) {
-        result.Fail(Format(kErrorLayout, kOutOfMemoryMessage, std::uint64_t{0}));
-        return result;
-    }
-    std::memcpy(copy.get(), text, size);
-    rapidjson::InsituStringStream stream(copy.get());
-    JsonTreeBuilder builder(result.Value(), text, copy.get());
+    DecodedText decoded;
+    decoded.document = text;
+    DocumentStream stream(decoded);
+    JsonTreeBuilder builder(result.Value(), decoded);
     JsonReader reader;
     rapidjson::ParseResult parsed;
     const char* message = nullptr;

@@ -123,6 +123,30 @@ TEST(JsonReader, SearchesForANulOnlyInTextsWithEscapes) {
     }
 }
 
+// Strings are decoded without touching the document: an escape moves the
+// rest of a string into a buffer that grows; texts of every length around
+// its sizes, escaped at the start, middle or end, read back whole, as keys
+// and as values, and the buffer's reuse leaks nothing into the next string.
+TEST(JsonReader, DecodesEscapedTextsOfAnyLength) {
+    for (std::size_t length : {0, 1, 62, 63, 64, 65, 127, 128, 129, 1000, 70000}) {
+        for (std::size_t at : {std::size_t{0}, length / 2, length}) {
+            const std::string plain(length, 'x');
+            std::string json = "\"" + plain.substr(0, at) + "\\u00e9\\n" + plain.substr(at) + "\"";
+            const std::string decoded = plain.substr(0, at) + "\xC3\xA9\n" + plain.substr(at);
+            SCOPED_TRACE(testing::Message() << length << " escaped at " << at);
+            const std::string document =
+                "{" + json + ":" + json + ",\"p\":\"" + plain + "\",\"q\":" + json + "}";
+            Tavo::BindingResult result = ParseJson(document);
+            ASSERT_TRUE(result.IsOk()) << result.ErrorMessage();
+            const BindingProperty& value = result.Value();
+            EXPECT_EQ(value.Size(), 3u);
+            EXPECT_EQ(value.Find(decoded).GetString(), decoded);
+            EXPECT_EQ(value.Find("p").GetString(), plain);
+            EXPECT_EQ(value.Find("q").GetString(), decoded);
+        }
+    }
+}
+
 TEST(JsonReader, RepeatedMembersReuseTheirField) {
     ExpectReads({
         {R"({"a":1,"a":2})", "{a:u2}"},
