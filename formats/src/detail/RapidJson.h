@@ -9,6 +9,23 @@
 // stays on. Include RapidJSON through this header only, so that no
 // instrumented copy of those functions is linked in.
 
+// The standard headers RapidJSON includes come first, outside the pragma:
+// an attribute it applied to their templates would conflict with their
+// definitions seen earlier in the same file.
+#include <cassert>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iosfwd>
+#include <iterator>
+#include <limits>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <type_traits>
+#include <utility>
+
 #if defined(__clang__)
 #pragma clang attribute push(__attribute__((no_sanitize("pointer-overflow"))), apply_to = function)
 #endif
