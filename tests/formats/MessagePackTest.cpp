@@ -98,6 +98,9 @@ TEST(MessagePackReader, ReadsContainersAndStopsAfterTheFirstValue) {
         {"array missing an item", {0x92, 0x01}, "[s1]"},
         {"map missing a value", {0x82, 0xA1, 'a', 0x01, 0xA1, 'b'}, "{a:s1}"},
         {"nested cut short", {0x92, 0x92, 0x01}, "[[s1]]"},
+        {"nested maps cut short",
+         {0x82, 0xA1, 'b', 0x01, 0xA1, 'a', 0x82, 0xA1, 'y', 0x02, 0xA1, 'x', 0x93, 0x03},
+         "{a:{x:[s3],y:s2},b:s1}"},
         {"array 32 announcing 2^32-1", {0xDD, 0xFF, 0xFF, 0xFF, 0xFF, 0x07}, "[s7]"},
         {"map 32 announcing 2^32-1", {0xDF, 0xFF, 0xFF, 0xFF, 0xFF, 0xA1, 'k', 0x07}, "{k:s7}"},
     });
