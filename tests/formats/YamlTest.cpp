@@ -283,6 +283,24 @@ TEST(YamlReader, AliasesCopyTheAnchoredValue) {
     });
 }
 
+TEST(YamlReader, FindsAnchoredNodesUnderLongNamesAndReopenedSequences) {
+    const std::string outer = "outer_name_longer_than_sixteen_bytes";
+    const std::string inner = "inner_name_longer_than_sixteen_bytes";
+    ExpectReads({
+        // Names longer than a short string's inline room, nested, with
+        // siblings opened and closed before the alias.
+        {outer + ":\n  " + inner + ": &x {k: 1}\n  sibling_with_a_long_name: [1, 2]\nb: *x",
+         "{b:{k:u1}," + outer + ":{" + inner + ":{k:u1},sibling_with_a_long_name:[u1,u2]}}"},
+        {outer + ": &x {" + inner + ": *x}",
+         "Cannot deserialize cyclic aliases. Alias \"x\". At line: 1 col: 81"},
+        {"a: &k " + inner + "\nm: {*k : 1}", "{a:\"" + inner + "\",m:{" + inner + ":u1}}"},
+        // A sequence reopened through a repeated key numbers its new
+        // elements after the old ones.
+        {"a: [1]\na: [&x 2]\nb: *x", "{a:[u1,u2],b:u2}"},
+        {"a: [1]\na: [[&x 2]]\nb: *x", "{a:[u1,[u2]],b:u2}"},
+    });
+}
+
 TEST(YamlReader, AliasCopyIsIndependentOfItsSource) {
     BindingResult result = ParseYaml("a: &x {k: [1, 2]}\nb: *x");
     ASSERT_TRUE(result.IsOk());
