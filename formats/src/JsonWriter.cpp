@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -141,14 +142,86 @@ void WriteUnsigned(Output& out, std::uint64_t value) {
     out.Advance(rapidjson::internal::u64toa(value, out.Cursor()));
 }
 
+// Digits and layout of a float are those of RapidJSON's dtoa: its Grisu2
+// digits, placed as its Prettify places them (decimal notation while the
+// point falls within 21 digits before or 6 zeros after the first digit,
+// else exponent notation, and ".0" after whole numbers). Grisu2 writes the
+// digits straight into the output, one place to the right, and they are
+// then moved byte by byte where a point or zeros must come before them: the
+// fewest bytes to move in the common layouts, and no wide reads of bytes
+// just written one at a time (which stall).
+constexpr std::size_t kFloatRoom = 32;  // a sign and dtoa's at most 25 bytes, rounded up
+
+// Places the `length` digits at p + 1 (times 10^k) from `p` on; returns the
+// end.
+char* PlaceDigits(char* p, int length, int k) {
+    const int kk = length + k;  // 10^(kk-1) <= value < 10^kk
+    if (0 <= k && kk <= 21) {
+        // 1234e7 -> 12340000000.0
+        for (int i = 0; i < length; ++i) {
+            p[i] = p[i + 1];
+        }
+        for (int i = length; i < kk; ++i) {
+            p[i] = '0';
+        }
+        p[kk] = '.';
+        p[kk + 1] = '0';
+        return p + kk + 2;
+    }
+    if (0 < kk && kk <= 21) {
+        // 1234e-2 -> 12.34: the digits after the point are in place.
+        for (int i = 0; i < kk; ++i) {
+            p[i] = p[i + 1];
+        }
+        p[kk] = '.';
+        return p + length + 1;
+    }
+    if (-6 < kk && kk <= 0) {
+        // 1234e-6 -> 0.001234
+        const int offset = 2 - kk;
+        for (int i = length; i > 0; --i) {
+            p[offset + i - 1] = p[i];
+        }
+        p[0] = '0';
+        p[1] = '.';
+        for (int i = 2; i < offset; ++i) {
+            p[i] = '0';
+        }
+        return p + offset + length;
+    }
+    p[0] = p[1];
+    if (length == 1) {
+        // 1e30
+        p[1] = 'e';
+        return rapidjson::internal::WriteExponent(kk - 1, p + 2);
+    }
+    // 1234e30 -> 1.234e33: the digits after the first are in place.
+    p[1] = '.';
+    p[length + 1] = 'e';
+    return rapidjson::internal::WriteExponent(kk - 1, p + length + 2);
+}
+
 void WriteFloat(Output& out, double value) {
     // NaN and the infinities have no JSON form: null keeps the text valid.
     if (!std::isfinite(value)) {
         out.Append("null", 4);
         return;
     }
-    out.Reserve(32);  // dtoa writes at most 25 bytes
-    out.Advance(rapidjson::internal::dtoa(value, out.Cursor()));
+    out.Reserve(kFloatRoom);
+    char* p = out.Cursor();
+    if (std::signbit(value)) {
+        *p++ = '-';
+        value = -value;
+    }
+    if (value == 0) {
+        std::memcpy(p, "0.0", 3);
+        out.Advance(p + 3);
+        return;
+    }
+    int length = 0;
+    int k = 0;
+    rapidjson::internal::Grisu2(value, p + 1, &length, &k);
+    out.Advance(PlaceDigits(p, length, k));
 }
 
 // Writes one tree. The walk keeps its own stack of open containers, so depth
@@ -156,35 +229,53 @@ void WriteFloat(Output& out, double value) {
 class Emitter {
 public:
     Emitter(Output& out, const BindingRegistry* registry, std::string_view lineBreak)
-        : out_(out), registry_(registry), lineBreak_(lineBreak) {}
+        : out_(out), registry_(registry), lineBreak_(lineBreak) {
+        if (Indented()) {
+            // The line break and the blanks of kRunLevels levels, then a
+            // block of slack, so that Indent copies whole blocks.
+            indentRun_.assign(lineBreak_);
+            indentRun_.append(4 * kRunLevels + kBlock, ' ');
+        }
+    }
 
     void Write(const BindingProperty& root) {
         Value(root);
+        // Each pass writes the innermost container's members up to its end,
+        // or up to a member that opens a container (its frame, pushed on
+        // the stack, is the innermost next).
         while (!stack_.empty()) {
             Frame& frame = stack_.back();
             if (frame.structure) {
-                if (frame.field == frame.fieldsEnd) {
-                    Close('}', frame.count);
-                    continue;
+                for (;;) {
+                    if (frame.field == frame.fieldsEnd) {
+                        Close('}', frame.count);
+                        break;
+                    }
+                    const BindingProperty::FieldRef field = *frame.field;
+                    ++frame.field;
+                    Separator(frame);
+                    WriteString(out_, field.key.CStr(), field.key.Size());
+                    out_.Reserve(2);
+                    out_.Put(':');
+                    if (Indented()) {
+                        out_.Put(' ');
+                    }
+                    if (!Value(field.value)) {
+                        break;  // `frame` may have moved with the stack
+                    }
                 }
-                const BindingProperty::FieldRef field = *frame.field;
-                ++frame.field;
-                Separator(frame);
-                WriteString(out_, field.key.CStr(), field.key.Size());
-                out_.Reserve(2);
-                out_.Put(':');
-                if (Indented()) {
-                    out_.Put(' ');
-                }
-                Value(field.value);
             } else {
-                if (frame.element == frame.elementsEnd) {
-                    Close(']', frame.count);
-                    continue;
+                for (;;) {
+                    if (frame.element == frame.elementsEnd) {
+                        Close(']', frame.count);
+                        break;
+                    }
+                    const BindingProperty& element = *frame.element++;
+                    Separator(frame);
+                    if (!Value(element)) {
+                        break;
+                    }
                 }
-                const BindingProperty& element = *frame.element++;
-                Separator(frame);
-                Value(element);
             }
         }
     }
@@ -202,24 +293,24 @@ private:
 
     bool Indented() const { return !lineBreak_.empty(); }
 
+    // The line break and the blanks of `level` levels, in whole blocks
+    // (constant-size copies the compiler inlines) from the precomputed run;
+    // the cursor then stops after the bytes that count.
     void Indent(std::size_t level) {
-        // Blanks go in whole blocks of 16 (constant-size copies the compiler
-        // inlines); the cursor then stops after the ones that count.
-        static constexpr char kBlanks[16] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
-                                             ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
-        const std::size_t blanks = 4 * level;
-        out_.Reserve(lineBreak_.size() + blanks + sizeof kBlanks);
+        const std::size_t size = lineBreak_.size() + 4 * level;
+        out_.Reserve(size + kBlock);
         char* p = out_.Cursor();
-        if (lineBreak_.size() == 1) {
-            *p++ = lineBreak_[0];
+        if (level <= kRunLevels) {
+            for (std::size_t done = 0; done < size; done += kBlock) {
+                std::memcpy(p + done, indentRun_.data() + done, kBlock);
+            }
         } else {
             std::memcpy(p, lineBreak_.data(), lineBreak_.size());
-            p += lineBreak_.size();
+            for (std::size_t done = lineBreak_.size(); done < size; done += kBlock) {
+                std::memcpy(p + done, indentRun_.data() + indentRun_.size() - kBlock, kBlock);
+            }
         }
-        for (std::size_t done = 0; done < blanks; done += sizeof kBlanks) {
-            std::memcpy(p + done, kBlanks, sizeof kBlanks);
-        }
-        out_.Advance(p + blanks);
+        out_.Advance(p + size);
     }
 
     // Before an element or a member: "," unless first; indented, a line
@@ -244,8 +335,9 @@ private:
         out_.Put(bracket);
     }
 
-    // A scalar is written at once; a container is opened and pushed.
-    void Value(const BindingProperty& value) {
+    // A scalar is written at once (true); a container is opened and pushed
+    // (false).
+    bool Value(const BindingProperty& value) {
         switch (value.GetKind()) {
             case BindingProperty::Kind::Empty:
                 out_.Append("null", 4);
@@ -293,7 +385,7 @@ private:
                 frame.count = elements.size();
                 frame.element = elements.data();
                 frame.elementsEnd = elements.data() + elements.size();
-                break;
+                return false;
             }
             case BindingProperty::Kind::Structure: {
                 out_.Reserve(1);
@@ -304,16 +396,21 @@ private:
                 frame.count = value.Size();
                 frame.field = fields.begin();
                 frame.fieldsEnd = fields.end();
-                break;
+                return false;
             }
             default:
                 break;  // a kind outside 0..9 writes nothing, as Accept visits nothing
         }
+        return true;
     }
+
+    static constexpr std::size_t kBlock = 16;
+    static constexpr std::size_t kRunLevels = 32;
 
     Output& out_;
     const BindingRegistry* registry_;
     std::string_view lineBreak_;  // empty: compact
+    std::string indentRun_;       // indented only: see the constructor
     std::vector<Frame> stack_;
 };
 
