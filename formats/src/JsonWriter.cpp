@@ -1,5 +1,6 @@
 #include "formats/JsonWriter.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -33,14 +34,22 @@ constexpr char kEscape[256] = {
     0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,    // 40
     0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   '\\'};               // 50
 
-// The output: one block of the counting hooks that grows geometrically by
-// reallocation (which moves large blocks without copying them), copied once
-// into the result. Reserve before each write of a bounded size, then Put
-// without checks.
+// The output: a chain of blocks of the counting hooks, each (up to
+// kLargestBlock) twice the size of the one before, joined into the result
+// by one copy at the end. A block once full is never moved or copied, so
+// growing costs an allocation and not a copy of everything written so far,
+// whatever the allocator can do in place. Reserve before each write of a
+// bounded size, then Put without checks; a pointer into the output is
+// valid until the next Reserve.
 class Output {
 public:
     Output() = default;
-    ~Output() { Memory::Free(begin_); }
+    ~Output() {
+        for (const Block& block : full_) {
+            Memory::Free(block.begin);
+        }
+        Memory::Free(begin_);
+    }
     Output(const Output&) = delete;
     Output& operator=(const Output&) = delete;
 
@@ -57,26 +66,48 @@ public:
         std::memcpy(cursor_, data, size);
         cursor_ += size;
     }
-    std::string Text() const { return std::string(begin_, cursor_); }
-
-private:
-    [[gnu::noinline]] void Grow(std::size_t bytes) {
-        const std::size_t used = static_cast<std::size_t>(cursor_ - begin_);
-        const std::size_t capacity = static_cast<std::size_t>(end_ - begin_);
-        std::size_t wanted = capacity < 256 ? 256 : capacity * 2;
-        if (wanted - used < bytes) {
-            wanted = used + bytes;
+    std::string Text() const {
+        const auto current = static_cast<std::size_t>(cursor_ - begin_);
+        std::string text;
+        text.reserve(written_ + current);
+        for (const Block& block : full_) {
+            text.append(block.begin, block.used);
         }
-        auto* grown = static_cast<char*>(Memory::Reallocate(begin_, wanted));
-        if (grown == nullptr) {
-            throw std::bad_alloc();  // begin_ is still ours and freed by the destructor
-        }
-        begin_ = grown;
-        cursor_ = grown + used;
-        end_ = grown + wanted;
+        text.append(begin_, current);
+        return text;
     }
 
-    char* begin_ = nullptr;
+private:
+    static constexpr std::size_t kFirstBlock = 256;
+    static constexpr std::size_t kLargestBlock = std::size_t{1} << 20;
+
+    struct Block {
+        char* begin;
+        std::size_t used;
+    };
+
+    [[gnu::noinline]] void Grow(std::size_t bytes) {
+        const auto capacity = static_cast<std::size_t>(end_ - begin_);
+        std::size_t wanted = capacity == 0 ? kFirstBlock : std::min(capacity * 2, kLargestBlock);
+        wanted = std::max(wanted, bytes);
+        full_.reserve(full_.size() + 1);  // before the new block: nothing to undo if it throws
+        auto* block = static_cast<char*>(Memory::Allocate(wanted));
+        if (block == nullptr) {
+            throw std::bad_alloc();  // the blocks so far are freed by the destructor
+        }
+        if (begin_ != nullptr) {
+            const auto used = static_cast<std::size_t>(cursor_ - begin_);
+            full_.push_back(Block{begin_, used});
+            written_ += used;
+        }
+        begin_ = block;
+        cursor_ = block;
+        end_ = block + wanted;
+    }
+
+    std::vector<Block> full_;  // in order of writing
+    std::size_t written_ = 0;  // bytes in full_
+    char* begin_ = nullptr;    // the block being written
     char* cursor_ = nullptr;
     char* end_ = nullptr;
 };
@@ -150,7 +181,131 @@ void WriteUnsigned(Output& out, std::uint64_t value) {
 // then moved byte by byte where a point or zeros must come before them: the
 // fewest bytes to move in the common layouts, and no wide reads of bytes
 // just written one at a time (which stall).
-constexpr std::size_t kFloatRoom = 32;  // a sign and dtoa's at most 25 bytes, rounded up
+// A sign, then at most 17 digits and the 24 bytes of a constant-size write
+// after them (dtoa's text itself is at most 25 bytes).
+constexpr std::size_t kFloatRoom = 48;
+
+// Moves `count` (at most 24) bytes from `from` to `to`, one at a time, in
+// ascending order (so `to` may be `from` - 1). Why volatile: compilers turn a
+// plain loop into a call to memmove, which costs more than the few bytes
+// moved here and reads bytes Grisu2 has just written one at a time with
+// wide loads that stall.
+void MoveBytes(char* to, const char* from, int count) {
+    volatile char* const target = to;
+    for (int i = 0; i < count; ++i) {
+        target[i] = from[i];
+    }
+}
+
+// RapidJSON's Grisu2 digit generation (internal::DigitGen), step for step:
+// the same integer arithmetic, so the same digits. Only its bookkeeping
+// lives in locals here; RapidJSON keeps the length and the exponent behind
+// pointers, and as each digit is stored through a char pointer, which may
+// alias them, they go back to memory at every digit. Returns the length;
+// adds to `K` as DigitGen does.
+int GenerateDigits(const rapidjson::internal::DiyFp& W, const rapidjson::internal::DiyFp& Mp,
+                   std::uint64_t delta, char* buffer, int& K) {
+    using rapidjson::internal::DiyFp;
+    static constexpr std::uint32_t kPow10[] = {1,      10,      100,      1000,      10000,
+                                               100000, 1000000, 10000000, 100000000, 1000000000};
+    const DiyFp one(std::uint64_t{1} << -Mp.e, Mp.e);
+    const DiyFp wp_w = Mp - W;
+    const int shift = -one.e;
+    std::uint32_t p1 = static_cast<std::uint32_t>(Mp.f >> shift);
+    std::uint64_t p2 = Mp.f & (one.f - 1);
+    unsigned kappa = rapidjson::internal::CountDecimalDigit32(p1);  // in [0, 9]
+    int length = 0;
+    while (kappa > 0) {
+        std::uint32_t d = 0;
+        // Constant divisors, as DigitGen has them (a multiplication each).
+        switch (kappa) {
+            case 9:
+                d = p1 / 100000000;
+                p1 %= 100000000;
+                break;
+            case 8:
+                d = p1 / 10000000;
+                p1 %= 10000000;
+                break;
+            case 7:
+                d = p1 / 1000000;
+                p1 %= 1000000;
+                break;
+            case 6:
+                d = p1 / 100000;
+                p1 %= 100000;
+                break;
+            case 5:
+                d = p1 / 10000;
+                p1 %= 10000;
+                break;
+            case 4:
+                d = p1 / 1000;
+                p1 %= 1000;
+                break;
+            case 3:
+                d = p1 / 100;
+                p1 %= 100;
+                break;
+            case 2:
+                d = p1 / 10;
+                p1 %= 10;
+                break;
+            case 1:
+                d = p1;
+                p1 = 0;
+                break;
+            default:;
+        }
+        if (d != 0 || length != 0) {
+            buffer[length++] = static_cast<char>('0' + static_cast<char>(d));
+        }
+        kappa--;
+        const std::uint64_t rest = (static_cast<std::uint64_t>(p1) << shift) + p2;
+        if (rest <= delta) {
+            K += kappa;
+            rapidjson::internal::GrisuRound(buffer, length, delta, rest,
+                                            static_cast<std::uint64_t>(kPow10[kappa]) << shift,
+                                            wp_w.f);
+            return length;
+        }
+    }
+    for (;;) {
+        p2 *= 10;
+        delta *= 10;
+        const char d = static_cast<char>(p2 >> shift);
+        if (d != 0 || length != 0) {
+            buffer[length++] = static_cast<char>('0' + d);
+        }
+        p2 &= one.f - 1;
+        kappa--;
+        if (p2 < delta) {
+            K += kappa;
+            const int index = -static_cast<int>(kappa);
+            rapidjson::internal::GrisuRound(buffer, length, delta, p2, one.f,
+                                            wp_w.f * (index < 9 ? kPow10[index] : 0));
+            return length;
+        }
+    }
+}
+
+// RapidJSON's internal::Grisu2 around GenerateDigits: the digits of
+// `value` (finite, above 0) at `buffer`; returns their length and sets `K`,
+// value ~ digits * 10^K.
+int Grisu2(double value, char* buffer, int& K) {
+    using rapidjson::internal::DiyFp;
+    const DiyFp v(value);
+    DiyFp minus;
+    DiyFp plus;
+    v.NormalizedBoundaries(&minus, &plus);
+    const DiyFp cached = rapidjson::internal::GetCachedPower(plus.e, &K);
+    const DiyFp W = v.Normalize() * cached;
+    DiyFp Wp = plus * cached;
+    DiyFp Wm = minus * cached;
+    Wm.f++;
+    Wp.f--;
+    return GenerateDigits(W, Wp, Wp.f - Wm.f, buffer, K);
+}
 
 // Places the `length` digits at p + 1 (times 10^k) from `p` on; returns the
 // end.
@@ -158,35 +313,25 @@ char* PlaceDigits(char* p, int length, int k) {
     const int kk = length + k;  // 10^(kk-1) <= value < 10^kk
     if (0 <= k && kk <= 21) {
         // 1234e7 -> 12340000000.0
-        for (int i = 0; i < length; ++i) {
-            p[i] = p[i + 1];
-        }
-        for (int i = length; i < kk; ++i) {
-            p[i] = '0';
-        }
+        MoveBytes(p, p + 1, length);
+        std::memset(p + length, '0', 24);  // at most 21 zeros; the rest is overwritten or unused
         p[kk] = '.';
         p[kk + 1] = '0';
         return p + kk + 2;
     }
     if (0 < kk && kk <= 21) {
         // 1234e-2 -> 12.34: the digits after the point are in place.
-        for (int i = 0; i < kk; ++i) {
-            p[i] = p[i + 1];
-        }
+        MoveBytes(p, p + 1, kk);
         p[kk] = '.';
         return p + length + 1;
     }
     if (-6 < kk && kk <= 0) {
         // 1234e-6 -> 0.001234
         const int offset = 2 - kk;
-        for (int i = length; i > 0; --i) {
-            p[offset + i - 1] = p[i];
-        }
-        p[0] = '0';
-        p[1] = '.';
-        for (int i = 2; i < offset; ++i) {
-            p[i] = '0';
-        }
+        char digits[24] = {};
+        MoveBytes(digits, p + 1, length);
+        std::memcpy(p, "0.000000", 8);  // "0." and up to 5 zeros; the digits follow
+        std::memcpy(p + offset, digits, 24);
         return p + offset + length;
     }
     p[0] = p[1];
@@ -218,9 +363,8 @@ void WriteFloat(Output& out, double value) {
         out.Advance(p + 3);
         return;
     }
-    int length = 0;
     int k = 0;
-    rapidjson::internal::Grisu2(value, p + 1, &length, &k);
+    const int length = Grisu2(value, p + 1, k);
     out.Advance(PlaceDigits(p, length, k));
 }
 
@@ -232,7 +376,7 @@ public:
         : out_(out), registry_(registry), lineBreak_(lineBreak) {
         if (Indented()) {
             // The line break and the blanks of kRunLevels levels, then a
-            // block of slack, so that Indent copies whole blocks.
+            // block of slack, so that Indent may copy whole blocks.
             indentRun_.assign(lineBreak_);
             indentRun_.append(4 * kRunLevels + kBlock, ' ');
         }
@@ -293,17 +437,19 @@ private:
 
     bool Indented() const { return !lineBreak_.empty(); }
 
-    // The line break and the blanks of `level` levels, in whole blocks
-    // (constant-size copies the compiler inlines) from the precomputed run;
-    // the cursor then stops after the bytes that count.
+    // The line break and the blanks of `level` levels, copied from the
+    // precomputed run: up to kBlock bytes (16 levels with "\n") as one copy
+    // of a constant size the compiler inlines, the cursor then stopping
+    // after the bytes that count; deeper than the run, a block at a time.
     void Indent(std::size_t level) {
         const std::size_t size = lineBreak_.size() + 4 * level;
         out_.Reserve(size + kBlock);
         char* p = out_.Cursor();
-        if (level <= kRunLevels) {
-            for (std::size_t done = 0; done < size; done += kBlock) {
-                std::memcpy(p + done, indentRun_.data() + done, kBlock);
-            }
+        if (size <= kBlock) {
+            // The common case, as one copy of a constant size.
+            std::memcpy(p, indentRun_.data(), kBlock);
+        } else if (level <= kRunLevels) {
+            std::memcpy(p, indentRun_.data(), size);
         } else {
             std::memcpy(p, lineBreak_.data(), lineBreak_.size());
             for (std::size_t done = lineBreak_.size(); done < size; done += kBlock) {
@@ -404,7 +550,7 @@ private:
         return true;
     }
 
-    static constexpr std::size_t kBlock = 16;
+    static constexpr std::size_t kBlock = 64;
     static constexpr std::size_t kRunLevels = 32;
 
     Output& out_;
