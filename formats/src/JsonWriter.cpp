@@ -20,10 +20,11 @@ namespace {
 
 // Why a writer of our own: RapidJSON's writers are driven one virtual visitor
 // call per value and check their state at every event; walking the tree
-// directly into one buffer costs about half. The text is the same byte for
-// byte: numbers come from RapidJSON's own conversions (internal::dtoa, the
-// shortest text that reads back, and its integer printers), and strings are
-// escaped by the table below, which is RapidJSON's.
+// directly into one output costs about half. The text is the same byte for
+// byte: integers come from RapidJSON's printers, floats from its Grisu2
+// arithmetic in dtoa's layout (both redone below without their overheads:
+// the shortest text that reads back), and strings are escaped by the table
+// below, which is RapidJSON's.
 
 // 0: written as is; 'u': \u00XX; anything else: a backslash and that letter.
 constexpr char kEscape[256] = {
