@@ -367,10 +367,6 @@ struct PathStep {
     std::string name;
     std::uint32_t index = 0;
     enum class Type : std::uint8_t { Root, Index, Name } type = Type::Root;
-
-    friend bool operator==(const PathStep& a, const PathStep& b) {
-        return a.type == b.type && a.index == b.index && a.name == b.name;
-    }
 };
 
 // A step kept for anchors: paths share their prefixes, so remembering a path
