@@ -897,8 +897,9 @@ bool YamlBuilder::OnContainerStart(const yaml_event_t& event, bool mapping) {
         node.value->MakeStructure();
     } else {
         // A sequence reopened through a repeated key appends to its elements.
+        const bool reopened = node.value->GetKind() == Kind::Collection;
         node.value->MakeCollection();
-        node.nextIndex = static_cast<std::uint32_t>(node.value->Size());
+        node.nextIndex = reopened ? static_cast<std::uint32_t>(node.value->Size()) : 0;
     }
     node.container = true;
     ++depth_;
