@@ -290,6 +290,22 @@ int GenerateDigits(const rapidjson::internal::DiyFp& W, const rapidjson::interna
     }
 }
 
+// RapidJSON's internal::GetCachedPower: the cached power of ten for a
+// boundary of binary exponent `e`, and its decimal exponent in `K`. Its
+// k = ceil((-61 - e) * log10 2) + 347 is computed here in integers, with
+// log10 2 as a fraction of 2^32, where RapidJSON rounds a double up, a chain
+// of conversions each number waits for. Both give the same k for every
+// exponent from -1200 to 1100 (a double's boundaries have -1137 to 960);
+// the tests write a value of each binary exponent and compare.
+rapidjson::internal::DiyFp CachedPower(int e, int& K) {
+    constexpr std::int64_t kLog10Of2 = 1292913986;  // floor(log10(2) * 2^32)
+    const std::int64_t x = -61 - e;
+    const auto k = static_cast<int>(-((-x * kLog10Of2) >> 32)) + 347;  // C++20: >> floors
+    const auto index = static_cast<unsigned>((k >> 3) + 1);
+    K = -(-348 + static_cast<int>(index << 3));
+    return rapidjson::internal::GetCachedPowerByIndex(index);
+}
+
 // RapidJSON's internal::Grisu2 around GenerateDigits: the digits of
 // `value` (finite, above 0) at `buffer`; returns their length and sets `K`,
 // value ~ digits * 10^K.
@@ -299,7 +315,7 @@ int Grisu2(double value, char* buffer, int& K) {
     DiyFp minus;
     DiyFp plus;
     v.NormalizedBoundaries(&minus, &plus);
-    const DiyFp cached = rapidjson::internal::GetCachedPower(plus.e, &K);
+    const DiyFp cached = CachedPower(plus.e, K);
     const DiyFp W = v.Normalize() * cached;
     DiyFp Wp = plus * cached;
     DiyFp Wm = minus * cached;

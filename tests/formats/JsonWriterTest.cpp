@@ -93,6 +93,23 @@ TEST(JsonWriterFloats, PlaceEveryLayoutAsRapidJsonsConversion) {
     ExpectDtoaTexts(values);
 }
 
+// Each binary exponent of a double, subnormal ones included, and the
+// neighbours of its power of two: the scaling by a cached power of ten
+// depends on the exponent alone.
+TEST(JsonWriterFloats, WriteEveryBinaryExponentAsRapidJsonsConversion) {
+    std::vector<double> values;
+    for (int exponent = -1074; exponent <= 1023; ++exponent) {
+        const double power = std::ldexp(1.0, exponent);
+        for (double value : {power, 1.5 * power, std::nextafter(power, 0.0),
+                             std::nextafter(power, std::numeric_limits<double>::infinity())}) {
+            if (std::isfinite(value) && value != 0) {
+                values.push_back(value);
+            }
+        }
+    }
+    ExpectDtoaTexts(values);
+}
+
 TEST(JsonWriterFloats, WriteRandomDoublesAsRapidJsonsConversion) {
     std::uint64_t state = 0x2545F4914F6CDD1Du;
     const auto next = [&state] {
