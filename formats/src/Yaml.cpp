@@ -553,9 +553,9 @@ private:
 YamlBuilder::Position YamlBuilder::SelectTarget() {
     OpenNode& parent = stack_.back();
     BindingProperty& node = *parent.value;
-    // Only a started sequence or mapping is a collection or structure at the
-    // top of the stack: a pushed field that still holds a repeated key's
-    // earlier container is replaced or restarted by the next event.
+    // The top of the stack is the root or a sequence or mapping its own
+    // start event opened (any other node is filled and closed by the event
+    // that opens it), so a collection here has its next index counted.
     if (node.GetKind() == Kind::Collection) {
         next_ = OpenNode();
         next_.type = PathStep::Type::Index;
