@@ -120,6 +120,19 @@ TEST(YamlReader, ResolvesNearMissesOfNumbersAndWordsAsTheGeneralRuleDoes) {
         {".", R"(".")"},
         {"1_000", R"("1_000")"},
         {"12abc", R"("12abc")"},
+        // Digits read eight at a time: a byte that is not one anywhere in or
+        // after a group of eight, below '0', above '9' or not ASCII.
+        {"12345678", "u12345678"},
+        {"-1234567812345678", "s-1234567812345678"},
+        {"12345678x", R"("12345678x")"},
+        {"1234567/9", R"("1234567/9")"},
+        {"x2345678", R"("x2345678")"},
+        {"123456789012345;", R"("123456789012345;")"},
+        {"1234567\xc3\xa9", "\"1234567\xc3\xa9\""},
+        {"000000\xc2\xba"
+         "1",
+         "\"000000\xc2\xba"
+         "1\""},
         {"1 2", R"("1 2")"},
         {"1.2.3", R"("1.2.3")"},
         // Infinities are text; NaN in any spelling strtod reads is a float.
