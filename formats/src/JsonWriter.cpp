@@ -182,6 +182,7 @@ void WriteUnsigned(Output& out, std::uint64_t value) {
 // then moved byte by byte where a point or zeros must come before them: the
 // fewest bytes to move in the common layouts, and no wide reads of bytes
 // just written one at a time (which stall).
+
 // A sign, then at most 17 digits and the 24 bytes of a constant-size write
 // after them (dtoa's text itself is at most 25 bytes).
 constexpr std::size_t kFloatRoom = 48;
