@@ -456,7 +456,7 @@ private:
     bool Indented() const { return !lineBreak_.empty(); }
 
     // The line break and the blanks of `level` levels, copied from the
-    // precomputed run: up to kBlock bytes (16 levels with "\n") as one copy
+    // precomputed run: up to kBlock bytes (7 levels with "\n") as one copy
     // of a constant size the compiler inlines, the cursor then stopping
     // after the bytes that count; deeper than the run, a block at a time.
     void Indent(std::size_t level) {
@@ -568,7 +568,7 @@ private:
         return true;
     }
 
-    static constexpr std::size_t kBlock = 64;
+    static constexpr std::size_t kBlock = 32;
     static constexpr std::size_t kRunLevels = 32;
 
     Output& out_;
