@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "detail/RapidJson.h"
+#include "formats/JsonReader.h"
 #include "formats/JsonWriter.h"
 
 namespace {
@@ -143,6 +144,28 @@ TEST(JsonWriterFloats, WriteRandomDoublesAsRapidJsonsConversion) {
         }
     }
     ExpectDtoaTexts(values);
+}
+
+// Indents of every depth: those copied as one block, those copied from the
+// precomputed run, and those deeper than the run.
+TEST(JsonWriterLayout, IndentsEveryDepthAsRapidJsonsPrettyWriter) {
+    std::string json;
+    for (int level = 0; level < 40; ++level) {
+        json += level % 2 == 0 ? "[1," : "{\"k\":";
+    }
+    json += "2.5";
+    for (int level = 39; level >= 0; --level) {
+        json += level % 2 == 0 ? "]" : "}";
+    }
+    rapidjson::Document document;
+    document.Parse(json.c_str());
+    ASSERT_FALSE(document.HasParseError());
+    rapidjson::StringBuffer pretty;
+    rapidjson::PrettyWriter<rapidjson::StringBuffer> writer(pretty);
+    document.Accept(writer);
+    const Tavo::BindingResult read = Tavo::ParseJson(json);
+    ASSERT_TRUE(read.IsOk());
+    EXPECT_EQ(Tavo::WriteJson(read.Value(), nullptr, "\n"), pretty.GetString());
 }
 
 }  // namespace
