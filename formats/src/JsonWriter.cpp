@@ -1,9 +1,11 @@
 #include "formats/JsonWriter.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -18,10 +20,11 @@ namespace {
 
 // Why a writer of our own: RapidJSON's writers are driven one virtual visitor
 // call per value and check their state at every event; walking the tree
-// directly into one buffer costs about half. The text is the same byte for
-// byte: numbers come from RapidJSON's own conversions (internal::dtoa, the
-// shortest text that reads back, and its integer printers), and strings are
-// escaped by the table below, which is RapidJSON's.
+// directly into one output costs about half. The text is the same byte for
+// byte: integers come from RapidJSON's printers, floats from its Grisu2
+// arithmetic in dtoa's layout (both redone below without their overheads:
+// the shortest text that reads back), and strings are escaped by the table
+// below, which is RapidJSON's.
 
 // 0: written as is; 'u': \u00XX; anything else: a backslash and that letter.
 constexpr char kEscape[256] = {
@@ -32,14 +35,22 @@ constexpr char kEscape[256] = {
     0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,    // 40
     0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   '\\'};               // 50
 
-// The output: one block of the counting hooks that grows geometrically by
-// reallocation (which moves large blocks without copying them), copied once
-// into the result. Reserve before each write of a bounded size, then Put
-// without checks.
+// The output: a chain of blocks of the counting hooks, each (up to
+// kLargestBlock) twice the size of the one before, joined into the result
+// by one copy at the end. A block once full is never moved or copied, so
+// growing costs an allocation and not a copy of everything written so far,
+// whatever the allocator can do in place. Reserve before each write of a
+// bounded size, then Put without checks; a pointer into the output is
+// valid until the next Reserve.
 class Output {
 public:
     Output() = default;
-    ~Output() { Memory::Free(begin_); }
+    ~Output() {
+        for (const Block& block : full_) {
+            Memory::Free(block.begin);
+        }
+        Memory::Free(begin_);
+    }
     Output(const Output&) = delete;
     Output& operator=(const Output&) = delete;
 
@@ -56,26 +67,48 @@ public:
         std::memcpy(cursor_, data, size);
         cursor_ += size;
     }
-    std::string Text() const { return std::string(begin_, cursor_); }
-
-private:
-    [[gnu::noinline]] void Grow(std::size_t bytes) {
-        const std::size_t used = static_cast<std::size_t>(cursor_ - begin_);
-        const std::size_t capacity = static_cast<std::size_t>(end_ - begin_);
-        std::size_t wanted = capacity < 256 ? 256 : capacity * 2;
-        if (wanted - used < bytes) {
-            wanted = used + bytes;
+    std::string Text() const {
+        const auto current = static_cast<std::size_t>(cursor_ - begin_);
+        std::string text;
+        text.reserve(written_ + current);
+        for (const Block& block : full_) {
+            text.append(block.begin, block.used);
         }
-        auto* grown = static_cast<char*>(Memory::Reallocate(begin_, wanted));
-        if (grown == nullptr) {
-            throw std::bad_alloc();  // begin_ is still ours and freed by the destructor
-        }
-        begin_ = grown;
-        cursor_ = grown + used;
-        end_ = grown + wanted;
+        text.append(begin_, current);
+        return text;
     }
 
-    char* begin_ = nullptr;
+private:
+    static constexpr std::size_t kFirstBlock = 256;
+    static constexpr std::size_t kLargestBlock = std::size_t{1} << 20;
+
+    struct Block {
+        char* begin;
+        std::size_t used;
+    };
+
+    [[gnu::noinline]] void Grow(std::size_t bytes) {
+        const auto capacity = static_cast<std::size_t>(end_ - begin_);
+        std::size_t wanted = capacity == 0 ? kFirstBlock : std::min(capacity * 2, kLargestBlock);
+        wanted = std::max(wanted, bytes);
+        full_.reserve(full_.size() + 1);  // before the new block: nothing to undo if it throws
+        auto* block = static_cast<char*>(Memory::Allocate(wanted));
+        if (block == nullptr) {
+            throw std::bad_alloc();  // the blocks so far are freed by the destructor
+        }
+        if (begin_ != nullptr) {
+            const auto used = static_cast<std::size_t>(cursor_ - begin_);
+            full_.push_back(Block{begin_, used});
+            written_ += used;
+        }
+        begin_ = block;
+        cursor_ = block;
+        end_ = block + wanted;
+    }
+
+    std::vector<Block> full_;  // in order of writing
+    std::size_t written_ = 0;  // bytes in full_
+    char* begin_ = nullptr;    // the block being written
     char* cursor_ = nullptr;
     char* end_ = nullptr;
 };
@@ -141,14 +174,216 @@ void WriteUnsigned(Output& out, std::uint64_t value) {
     out.Advance(rapidjson::internal::u64toa(value, out.Cursor()));
 }
 
+// Digits and layout of a float are those of RapidJSON's dtoa: its Grisu2
+// digits, placed as its Prettify places them (decimal notation while the
+// point falls within 21 digits before or 6 zeros after the first digit,
+// else exponent notation, and ".0" after whole numbers). Grisu2 writes the
+// digits straight into the output, one place to the right, and they are
+// then moved byte by byte where a point or zeros must come before them: the
+// fewest bytes to move in the common layouts, and no wide reads of bytes
+// just written one at a time (which stall).
+
+// A sign, then at most 17 digits and the 24 bytes of a constant-size write
+// after them (dtoa's text itself is at most 25 bytes).
+constexpr std::size_t kFloatRoom = 48;
+
+// Moves `count` (at most 24) bytes from `from` to `to`, one at a time, in
+// ascending order (so `to` may be `from` - 1). Why volatile: compilers turn a
+// plain loop into a call to memmove, which costs more than the few bytes
+// moved here and reads bytes Grisu2 has just written one at a time with
+// wide loads that stall.
+void MoveBytes(char* to, const char* from, int count) {
+    volatile char* const target = to;
+    for (int i = 0; i < count; ++i) {
+        target[i] = from[i];
+    }
+}
+
+// RapidJSON's Grisu2 digit generation (internal::DigitGen), step for step:
+// the same integer arithmetic, so the same digits. Only its bookkeeping
+// lives in locals here; RapidJSON keeps the length and the exponent behind
+// pointers, and as each digit is stored through a char pointer, which may
+// alias them, they go back to memory at every digit. Returns the length;
+// adds to `K` as DigitGen does.
+int GenerateDigits(const rapidjson::internal::DiyFp& W, const rapidjson::internal::DiyFp& Mp,
+                   std::uint64_t delta, char* buffer, int& K) {
+    using rapidjson::internal::DiyFp;
+    static constexpr std::uint32_t kPow10[] = {1,      10,      100,      1000,      10000,
+                                               100000, 1000000, 10000000, 100000000, 1000000000};
+    const DiyFp one(std::uint64_t{1} << -Mp.e, Mp.e);
+    const DiyFp wp_w = Mp - W;
+    const int shift = -one.e;
+    std::uint32_t p1 = static_cast<std::uint32_t>(Mp.f >> shift);
+    std::uint64_t p2 = Mp.f & (one.f - 1);
+    unsigned kappa = rapidjson::internal::CountDecimalDigit32(p1);  // in [0, 9]
+    int length = 0;
+    while (kappa > 0) {
+        std::uint32_t d = 0;
+        // Constant divisors, as DigitGen has them (a multiplication each).
+        switch (kappa) {
+            case 9:
+                d = p1 / 100000000;
+                p1 %= 100000000;
+                break;
+            case 8:
+                d = p1 / 10000000;
+                p1 %= 10000000;
+                break;
+            case 7:
+                d = p1 / 1000000;
+                p1 %= 1000000;
+                break;
+            case 6:
+                d = p1 / 100000;
+                p1 %= 100000;
+                break;
+            case 5:
+                d = p1 / 10000;
+                p1 %= 10000;
+                break;
+            case 4:
+                d = p1 / 1000;
+                p1 %= 1000;
+                break;
+            case 3:
+                d = p1 / 100;
+                p1 %= 100;
+                break;
+            case 2:
+                d = p1 / 10;
+                p1 %= 10;
+                break;
+            case 1:
+                d = p1;
+                p1 = 0;
+                break;
+            default:;
+        }
+        if (d != 0 || length != 0) {
+            buffer[length++] = static_cast<char>('0' + static_cast<char>(d));
+        }
+        kappa--;
+        const std::uint64_t rest = (static_cast<std::uint64_t>(p1) << shift) + p2;
+        if (rest <= delta) {
+            K += kappa;
+            rapidjson::internal::GrisuRound(buffer, length, delta, rest,
+                                            static_cast<std::uint64_t>(kPow10[kappa]) << shift,
+                                            wp_w.f);
+            return length;
+        }
+    }
+    for (;;) {
+        p2 *= 10;
+        delta *= 10;
+        const char d = static_cast<char>(p2 >> shift);
+        if (d != 0 || length != 0) {
+            buffer[length++] = static_cast<char>('0' + d);
+        }
+        p2 &= one.f - 1;
+        kappa--;
+        if (p2 < delta) {
+            K += kappa;
+            const int index = -static_cast<int>(kappa);
+            rapidjson::internal::GrisuRound(buffer, length, delta, p2, one.f,
+                                            wp_w.f * (index < 9 ? kPow10[index] : 0));
+            return length;
+        }
+    }
+}
+
+// RapidJSON's internal::GetCachedPower: the cached power of ten for a
+// boundary of binary exponent `e`, and its decimal exponent in `K`. Its
+// k = ceil((-61 - e) * log10 2) + 347 is computed here in integers, with
+// log10 2 as a fraction of 2^32, where RapidJSON rounds a double up, a chain
+// of conversions each number waits for. Both give the same k for every
+// exponent from -1200 to 1100 (a double's boundaries have -1137 to 960);
+// the tests write a value of each binary exponent and compare.
+rapidjson::internal::DiyFp CachedPower(int e, int& K) {
+    constexpr std::int64_t kLog10Of2 = 1292913986;  // floor(log10(2) * 2^32)
+    const std::int64_t x = -61 - e;
+    const auto k = static_cast<int>(-((-x * kLog10Of2) >> 32)) + 347;  // C++20: >> floors
+    const auto index = static_cast<unsigned>((k >> 3) + 1);
+    K = -(-348 + static_cast<int>(index << 3));
+    return rapidjson::internal::GetCachedPowerByIndex(index);
+}
+
+// RapidJSON's internal::Grisu2 around GenerateDigits: the digits of
+// `value` (finite, above 0) at `buffer`; returns their length and sets `K`,
+// value ~ digits * 10^K.
+int Grisu2(double value, char* buffer, int& K) {
+    using rapidjson::internal::DiyFp;
+    const DiyFp v(value);
+    DiyFp minus;
+    DiyFp plus;
+    v.NormalizedBoundaries(&minus, &plus);
+    const DiyFp cached = CachedPower(plus.e, K);
+    const DiyFp W = v.Normalize() * cached;
+    DiyFp Wp = plus * cached;
+    DiyFp Wm = minus * cached;
+    Wm.f++;
+    Wp.f--;
+    return GenerateDigits(W, Wp, Wp.f - Wm.f, buffer, K);
+}
+
+// Places the `length` digits at p + 1 (times 10^k) from `p` on; returns the
+// end.
+char* PlaceDigits(char* p, int length, int k) {
+    const int kk = length + k;  // 10^(kk-1) <= value < 10^kk
+    if (0 <= k && kk <= 21) {
+        // 1234e7 -> 12340000000.0
+        MoveBytes(p, p + 1, length);
+        std::memset(p + length, '0', 24);  // at most 21 zeros; the rest is overwritten or unused
+        p[kk] = '.';
+        p[kk + 1] = '0';
+        return p + kk + 2;
+    }
+    if (0 < kk && kk <= 21) {
+        // 1234e-2 -> 12.34: the digits after the point are in place.
+        MoveBytes(p, p + 1, kk);
+        p[kk] = '.';
+        return p + length + 1;
+    }
+    if (-6 < kk && kk <= 0) {
+        // 1234e-6 -> 0.001234
+        const int offset = 2 - kk;
+        char digits[24] = {};
+        MoveBytes(digits, p + 1, length);
+        std::memcpy(p, "0.000000", 8);  // "0." and up to 5 zeros; the digits follow
+        std::memcpy(p + offset, digits, 24);
+        return p + offset + length;
+    }
+    p[0] = p[1];
+    if (length == 1) {
+        // 1e30
+        p[1] = 'e';
+        return rapidjson::internal::WriteExponent(kk - 1, p + 2);
+    }
+    // 1234e30 -> 1.234e33: the digits after the first are in place.
+    p[1] = '.';
+    p[length + 1] = 'e';
+    return rapidjson::internal::WriteExponent(kk - 1, p + length + 2);
+}
+
 void WriteFloat(Output& out, double value) {
     // NaN and the infinities have no JSON form: null keeps the text valid.
     if (!std::isfinite(value)) {
         out.Append("null", 4);
         return;
     }
-    out.Reserve(32);  // dtoa writes at most 25 bytes
-    out.Advance(rapidjson::internal::dtoa(value, out.Cursor()));
+    out.Reserve(kFloatRoom);
+    char* p = out.Cursor();
+    if (std::signbit(value)) {
+        *p++ = '-';
+        value = -value;
+    }
+    if (value == 0) {
+        std::memcpy(p, "0.0", 3);
+        out.Advance(p + 3);
+        return;
+    }
+    int k = 0;
+    const int length = Grisu2(value, p + 1, k);
+    out.Advance(PlaceDigits(p, length, k));
 }
 
 // Writes one tree. The walk keeps its own stack of open containers, so depth
@@ -156,35 +391,53 @@ void WriteFloat(Output& out, double value) {
 class Emitter {
 public:
     Emitter(Output& out, const BindingRegistry* registry, std::string_view lineBreak)
-        : out_(out), registry_(registry), lineBreak_(lineBreak) {}
+        : out_(out), registry_(registry), lineBreak_(lineBreak) {
+        if (Indented()) {
+            // The line break and the blanks of kRunLevels levels, then a
+            // block of slack, so that Indent may copy whole blocks.
+            indentRun_.assign(lineBreak_);
+            indentRun_.append(4 * kRunLevels + kBlock, ' ');
+        }
+    }
 
     void Write(const BindingProperty& root) {
         Value(root);
+        // Each pass writes the innermost container's members up to its end,
+        // or up to a member that opens a container (its frame, pushed on
+        // the stack, is the innermost next).
         while (!stack_.empty()) {
             Frame& frame = stack_.back();
             if (frame.structure) {
-                if (frame.field == frame.fieldsEnd) {
-                    Close('}', frame.count);
-                    continue;
+                for (;;) {
+                    if (frame.field == frame.fieldsEnd) {
+                        Close('}', frame.count);
+                        break;
+                    }
+                    const BindingProperty::FieldRef field = *frame.field;
+                    ++frame.field;
+                    Separator(frame);
+                    WriteString(out_, field.key.CStr(), field.key.Size());
+                    out_.Reserve(2);
+                    out_.Put(':');
+                    if (Indented()) {
+                        out_.Put(' ');
+                    }
+                    if (!Value(field.value)) {
+                        break;  // `frame` may have moved with the stack
+                    }
                 }
-                const BindingProperty::FieldRef field = *frame.field;
-                ++frame.field;
-                Separator(frame);
-                WriteString(out_, field.key.CStr(), field.key.Size());
-                out_.Reserve(2);
-                out_.Put(':');
-                if (Indented()) {
-                    out_.Put(' ');
-                }
-                Value(field.value);
             } else {
-                if (frame.element == frame.elementsEnd) {
-                    Close(']', frame.count);
-                    continue;
+                for (;;) {
+                    if (frame.element == frame.elementsEnd) {
+                        Close(']', frame.count);
+                        break;
+                    }
+                    const BindingProperty& element = *frame.element++;
+                    Separator(frame);
+                    if (!Value(element)) {
+                        break;
+                    }
                 }
-                const BindingProperty& element = *frame.element++;
-                Separator(frame);
-                Value(element);
             }
         }
     }
@@ -202,24 +455,26 @@ private:
 
     bool Indented() const { return !lineBreak_.empty(); }
 
+    // The line break and the blanks of `level` levels, copied from the
+    // precomputed run: up to kBlock bytes (7 levels with "\n") as one copy
+    // of a constant size the compiler inlines, the cursor then stopping
+    // after the bytes that count; deeper than the run, a block at a time.
     void Indent(std::size_t level) {
-        // Blanks go in whole blocks of 16 (constant-size copies the compiler
-        // inlines); the cursor then stops after the ones that count.
-        static constexpr char kBlanks[16] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
-                                             ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
-        const std::size_t blanks = 4 * level;
-        out_.Reserve(lineBreak_.size() + blanks + sizeof kBlanks);
+        const std::size_t size = lineBreak_.size() + 4 * level;
+        out_.Reserve(size + kBlock);
         char* p = out_.Cursor();
-        if (lineBreak_.size() == 1) {
-            *p++ = lineBreak_[0];
+        if (size <= kBlock) {
+            // The common case, as one copy of a constant size.
+            std::memcpy(p, indentRun_.data(), kBlock);
+        } else if (level <= kRunLevels) {
+            std::memcpy(p, indentRun_.data(), size);
         } else {
             std::memcpy(p, lineBreak_.data(), lineBreak_.size());
-            p += lineBreak_.size();
+            for (std::size_t done = lineBreak_.size(); done < size; done += kBlock) {
+                std::memcpy(p + done, indentRun_.data() + indentRun_.size() - kBlock, kBlock);
+            }
         }
-        for (std::size_t done = 0; done < blanks; done += sizeof kBlanks) {
-            std::memcpy(p + done, kBlanks, sizeof kBlanks);
-        }
-        out_.Advance(p + blanks);
+        out_.Advance(p + size);
     }
 
     // Before an element or a member: "," unless first; indented, a line
@@ -244,8 +499,9 @@ private:
         out_.Put(bracket);
     }
 
-    // A scalar is written at once; a container is opened and pushed.
-    void Value(const BindingProperty& value) {
+    // A scalar is written at once (true); a container is opened and pushed
+    // (false).
+    bool Value(const BindingProperty& value) {
         switch (value.GetKind()) {
             case BindingProperty::Kind::Empty:
                 out_.Append("null", 4);
@@ -293,7 +549,7 @@ private:
                 frame.count = elements.size();
                 frame.element = elements.data();
                 frame.elementsEnd = elements.data() + elements.size();
-                break;
+                return false;
             }
             case BindingProperty::Kind::Structure: {
                 out_.Reserve(1);
@@ -304,16 +560,21 @@ private:
                 frame.count = value.Size();
                 frame.field = fields.begin();
                 frame.fieldsEnd = fields.end();
-                break;
+                return false;
             }
             default:
                 break;  // a kind outside 0..9 writes nothing, as Accept visits nothing
         }
+        return true;
     }
+
+    static constexpr std::size_t kBlock = 32;
+    static constexpr std::size_t kRunLevels = 32;
 
     Output& out_;
     const BindingRegistry* registry_;
     std::string_view lineBreak_;  // empty: compact
+    std::string indentRun_;       // indented only: see the constructor
     std::vector<Frame> stack_;
 };
 

@@ -3,11 +3,13 @@
 #include <yaml.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <new>
 #include <string>
@@ -60,18 +62,27 @@ bool IsNullWord(std::string_view text) {
 
 // 1 for a true word, 0 for a false word, -1 for anything else. Exact match.
 int BoolWord(std::string_view text) {
-    static constexpr std::string_view kTrue[] = {"true", "True", "TRUE", "y",  "Y", "yes",
-                                                 "Yes",  "YES",  "on",   "On", "ON"};
-    static constexpr std::string_view kFalse[] = {"false", "False", "FALSE", "n",   "N",  "no",
-                                                  "No",    "NO",    "off",   "Off", "OFF"};
-    if (text.empty() || text.size() > 5) {
+    struct Word {
+        std::string_view text;
+        int value = -1;
+    };
+    // By length: a text is compared only with the words of its size. Unused
+    // places are empty and match no text here.
+    static constexpr Word kWords[6][6] = {
+        {},
+        {{"y", 1}, {"Y", 1}, {"n", 0}, {"N", 0}},
+        {{"on", 1}, {"On", 1}, {"ON", 1}, {"no", 0}, {"No", 0}, {"NO", 0}},
+        {{"yes", 1}, {"Yes", 1}, {"YES", 1}, {"off", 0}, {"Off", 0}, {"OFF", 0}},
+        {{"true", 1}, {"True", 1}, {"TRUE", 1}},
+        {{"false", 0}, {"False", 0}, {"FALSE", 0}},
+    };
+    if (text.empty() || text.size() >= std::size(kWords)) {
         return -1;
     }
-    if (std::find(std::begin(kTrue), std::end(kTrue), text) != std::end(kTrue)) {
-        return 1;
-    }
-    if (std::find(std::begin(kFalse), std::end(kFalse), text) != std::end(kFalse)) {
-        return 0;
+    for (const Word& word : kWords[text.size()]) {
+        if (word.text == text) {
+            return word.value;
+        }
     }
     return -1;
 }
@@ -148,6 +159,32 @@ Literal StoreExactInteger(const char* text, std::string_view view, BindingProper
     return Literal::Stored;
 }
 
+// Stores a finite double read from a text that is not an integer literal:
+// an integer when it is integral, inside the 64-bit ranges and did not
+// underflow, else a float. NaN stays a float.
+void StoreReadDouble(double value, bool underflow, BindingProperty& out) {
+    constexpr double kTwoTo63 = 9223372036854775808.0;
+    constexpr double kTwoTo64 = 18446744073709551616.0;
+    // Integral exactly when the truncating conversion gives it back; NaN
+    // fails every comparison.
+    if (!underflow) {
+        if (value < 0 && value >= -kTwoTo63) {
+            const auto whole = static_cast<std::int64_t>(value);
+            if (static_cast<double>(whole) == value) {
+                out.SetSigned(whole);
+                return;
+            }
+        } else if (value >= 0 && value < kTwoTo64) {
+            const auto whole = static_cast<std::uint64_t>(value);
+            if (static_cast<double>(whole) == value) {
+                out.SetUnsigned(whole);
+                return;
+            }
+        }
+    }
+    out.SetFloat(value);
+}
+
 // Number recognition for untagged plain scalars: the whole text must be read
 // by strtod and not be infinite (NaN counts). Integral values become integers;
 // integer literals are read exactly rather than through a double, so large
@@ -194,20 +231,124 @@ bool ResolveNumber(const char* text, std::string_view view, BindingProperty& out
         out.SetFloat(value);
         return true;
     }
-    constexpr double kTwoTo63 = 9223372036854775808.0;
-    constexpr double kTwoTo64 = 18446744073709551616.0;
-    if (!std::isnan(value) && !underflow && std::trunc(value) == value) {
-        if (value < 0 && value >= -kTwoTo63) {
-            out.SetSigned(static_cast<std::int64_t>(value));
-            return true;
+    StoreReadDouble(value, underflow, out);
+    return true;
+}
+
+// The value of the 8 ASCII digits at `text`, or -1 when one of the 8 bytes
+// is not a digit: all 8 tested and combined at once in one 64-bit word.
+std::int64_t EightDigits(const char* text) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, text, sizeof word);
+    if constexpr (std::endian::native == std::endian::big) {
+        word = __builtin_bswap64(word);  // the first digit in the low byte
+    }
+    // A byte below '0' borrows into its top bit on the subtraction, one
+    // above '9' carries into it on the addition.
+    if ((((word + 0x4646464646464646u) | (word - 0x3030303030303030u)) & 0x8080808080808080u) !=
+        0) {
+        return -1;
+    }
+    word -= 0x3030303030303030u;
+    word = word * 10 + (word >> 8);  // pairs of digits in every other byte
+    constexpr std::uint64_t kMask = 0x000000FF000000FFu;
+    constexpr std::uint64_t kMul1 = 100 + (std::uint64_t{1000000} << 32);
+    constexpr std::uint64_t kMul2 = 1 + (std::uint64_t{10000} << 32);
+    return static_cast<std::int64_t>(
+        (((word & kMask) * kMul1) + (((word >> 16) & kMask) * kMul2)) >> 32);
+}
+
+// Stores a decimal integer of at most 19 digits (18 below zero), which
+// cannot overflow: the commonest numbers, read without strtoull. False, and
+// nothing stored, for any other text.
+bool StoreShortDecimal(std::string_view text, BindingProperty& out) {
+    const bool negative = !text.empty() && text.front() == '-';
+    const std::size_t digits = text.size() - (negative ? 1 : 0);
+    if (digits == 0 || digits > (negative ? 18u : 19u)) {
+        return false;
+    }
+    std::uint64_t value = 0;
+    std::size_t i = negative ? 1 : 0;
+    for (; text.size() - i >= 8; i += 8) {
+        const std::int64_t eight = EightDigits(text.data() + i);
+        if (eight < 0) {
+            return false;
         }
-        if (value >= 0 && value < kTwoTo64) {
-            out.SetUnsigned(static_cast<std::uint64_t>(value));
-            return true;
+        value = value * 100000000 + static_cast<std::uint64_t>(eight);
+    }
+    for (; i < text.size(); ++i) {
+        const auto digit = static_cast<unsigned>(text[i]) - '0';
+        if (digit > 9) {
+            return false;
+        }
+        value = value * 10 + digit;
+    }
+    // "-0" is not below zero: it reads as unsigned 0, as strtoll's 0 does.
+    if (negative && value != 0) {
+        out.SetSigned(-static_cast<std::int64_t>(value));
+    } else {
+        out.SetUnsigned(value);
+    }
+    return true;
+}
+
+// Stores a finite decimal number with a fraction or an exponent that
+// from_chars reads whole (the commonest floats). False, and nothing stored,
+// for any other text, which the general rule then reads: integer literals
+// (exact, not through a double), infinities, NaN, values from_chars cannot
+// hold and whatever it leaves unread.
+bool StoreDecimalFloat(std::string_view text, BindingProperty& out) {
+    const char* const end = text.data() + text.size();
+    double value = 0.0;
+    const auto [stop, error] = std::from_chars(text.data(), end, value, std::chars_format::general);
+    if (error != std::errc() || stop != end || !std::isfinite(value)) {
+        return false;
+    }
+    // Read whole, the text holds only a sign, digits, '.' and an exponent:
+    // without the last two it is an integer literal.
+    const bool integerLiteral = std::none_of(
+        text.begin(), text.end(), [](char c) { return c == '.' || c == 'e' || c == 'E'; });
+    if (integerLiteral) {
+        return false;
+    }
+    StoreReadDouble(value, false, out);
+    return true;
+}
+
+// Resolves an untagged scalar that is not quoted: empty, a number, a bool
+// word, else a string, in that order. The first byte sends most texts
+// straight to the one or two kinds they can still be; the rest take each
+// test in turn. `chars` is NUL-terminated at the end of `text`.
+void ResolvePlain(const char* chars, std::string_view text, BindingProperty& target) {
+    if (text.empty()) {
+        target.Clear();
+        return;
+    }
+    const char first = text.front();
+    if ((IsDigit(first) || first == '-' || first == '.') &&
+        (StoreShortDecimal(text, target) || StoreDecimalFloat(text, target))) {
+        return;
+    }
+    // Null words start with '~' or 'n'/'N', and what strtod can read with a
+    // digit, a blank, a sign, '.', 'i'/'I' or 'n'/'N': any other first byte
+    // leaves only a bool word or a string.
+    const bool wordOrText = !IsDigit(first) && !IsSpace(first) && first != '+' && first != '-' &&
+                            first != '.' && first != '~' && first != 'i' && first != 'I' &&
+                            first != 'n' && first != 'N';
+    if (!wordOrText) {
+        if (IsNullWord(text)) {
+            target.Clear();
+            return;
+        }
+        if (ResolveNumber(chars, text, target)) {
+            return;
         }
     }
-    out.SetFloat(value);
-    return true;
+    if (const int word = BoolWord(text); word >= 0) {
+        target.SetBool(word == 1);
+    } else {
+        target.SetString(text);
+    }
 }
 
 // Copying or comparing text costs in proportion to its length: every
@@ -259,10 +400,6 @@ struct PathStep {
     std::string name;
     std::uint32_t index = 0;
     enum class Type : std::uint8_t { Root, Index, Name } type = Type::Root;
-
-    friend bool operator==(const PathStep& a, const PathStep& b) {
-        return a.type == b.type && a.index == b.index && a.name == b.name;
-    }
 };
 
 // A step kept for anchors: paths share their prefixes, so remembering a path
@@ -286,16 +423,24 @@ struct Anchor {
     std::string text;
 };
 
-// An open node: the value being filled and how its parent reaches it.
+// An open node: the value being filled and how its parent reaches it. Plain
+// data, so that opening and closing one copies a few words: a field's name
+// lives in the builder's name stack, not here.
 struct OpenNode {
     BindingProperty* value = nullptr;
-    PathStep step;
-    std::size_t pathNode = kNoPath;  // index in the path nodes once an anchor needed it
-    bool container = false;          // a sequence or mapping was started on it
     // The anchor this node holds now: its own, or for a mapping the anchor of
     // its latest anchored key, which replaces the one before. Points into
     // the anchor table, whose entries never move.
     Anchor* anchor = nullptr;
+    std::size_t pathNode = kNoPath;  // index in the path nodes once an anchor needed it
+    // A field: its name is names_[nameBegin, nameEnd).
+    std::size_t nameBegin = 0;
+    std::size_t nameEnd = 0;
+    std::uint32_t index = 0;  // an element: its index
+    // A sequence: the index its next element gets.
+    std::uint32_t nextIndex = 0;
+    PathStep::Type type = PathStep::Type::Root;
+    bool container = false;  // a sequence or mapping was started on it
 };
 
 // Releases an event on every path out of a scope.
@@ -332,7 +477,7 @@ public:
                            : std::max(inputSize * kYamlAliasBudgetPerByte, kYamlAliasBudgetFloor)) {
         OpenNode root;
         root.value = &result_.Value();
-        stack_.push_back(std::move(root));
+        stack_.push_back(root);
     }
 
     // Applies one event; false once the parse has failed.
@@ -348,13 +493,48 @@ private:
     static std::size_t Line(const yaml_event_t& event) { return event.start_mark.line + 1; }
     static std::size_t Column(const yaml_event_t& event) { return event.start_mark.column + 1; }
 
+    // Chooses what the next node event fills (see the definition) and
+    // leaves it in next_, not yet open.
     Position SelectTarget();
+    // Opens next_: it becomes the innermost open node.
+    void Enter() {
+        if (nextIsChild_) {
+            stack_.push_back(next_);
+        }
+    }
+    // Done with next_ without opening it (a scalar without an anchor).
+    void Discard() {
+        if (!nextIsChild_) {
+            Pop();
+        } else if (next_.type == PathStep::Type::Name) {
+            names_.resize(next_.nameBegin);
+        }
+    }
     void Pop() {
-        if (stack_.back().container) {
+        const OpenNode& node = stack_.back();
+        if (node.container) {
             --depth_;
+        }
+        if (node.type == PathStep::Type::Name) {
+            names_.resize(node.nameBegin);
         }
         Hold(stack_.back(), nullptr);
         stack_.pop_back();
+    }
+    std::string_view NameOf(const OpenNode& node) const {
+        return std::string_view(names_).substr(node.nameBegin, node.nameEnd - node.nameBegin);
+    }
+    static bool SameStep(const PathStep& step, const OpenNode& node, std::string_view name) {
+        return step.type == node.type && step.index == node.index && step.name == name;
+    }
+    // Makes `text` the pending key, on top of the name stack.
+    void SetPendingKey(std::string_view text) {
+        pendingKeyBegin_ = names_.size();
+        names_.append(text);
+        hasPendingKey_ = true;
+    }
+    std::string_view PendingKey() const {
+        return std::string_view(names_).substr(pendingKeyBegin_);
     }
     // Makes `node` hold `anchor` (or nothing) in place of what it held.
     static void Hold(OpenNode& node, Anchor* anchor) {
@@ -382,8 +562,14 @@ private:
     std::vector<PathNode> pathNodes_;
     std::unordered_map<std::string, Anchor> anchors_;
     std::vector<std::size_t> chain_;  // scratch: an anchor's path, root first
-    std::string pendingKey_;
+    // The names of the open fields, innermost last, then the pending key.
+    std::string names_;
+    std::size_t pendingKeyBegin_ = 0;
     bool hasPendingKey_ = false;
+    // The target chosen by SelectTarget: a new element or field (a child),
+    // or else the innermost open node itself.
+    OpenNode next_;
+    bool nextIsChild_ = false;
     bool documentStarted_ = false;
     std::size_t depth_ = 0;  // open sequences and mappings
     std::size_t aliasBudget_;
@@ -398,28 +584,35 @@ private:
 // value: a mapping merges into it, a sequence appends, a scalar or alias
 // replaces it).
 YamlBuilder::Position YamlBuilder::SelectTarget() {
-    BindingProperty& node = *stack_.back().value;
+    OpenNode& parent = stack_.back();
+    BindingProperty& node = *parent.value;
+    // The top of the stack is the root or a sequence or mapping its own
+    // start event opened (any other node is filled and closed by the event
+    // that opens it), so a collection here has its next index counted.
     if (node.GetKind() == Kind::Collection) {
-        OpenNode element;
-        element.step.type = PathStep::Type::Index;
-        element.step.index = static_cast<std::uint32_t>(node.Size());
-        element.value = &node.Append();
-        stack_.push_back(std::move(element));
+        next_ = OpenNode();
+        next_.type = PathStep::Type::Index;
+        next_.index = parent.nextIndex++;
+        next_.value = &node.Append();
+        nextIsChild_ = true;
         return Position::Value;
     }
     if (node.GetKind() == Kind::Structure) {
         if (!hasPendingKey_) {
             return Position::Key;
         }
-        OpenNode field;
-        field.value = &node.Field(pendingKey_);
-        field.step.type = PathStep::Type::Name;
-        field.step.name = std::move(pendingKey_);
-        pendingKey_.clear();
+        // The pending key, on top of the name stack, becomes the field's name.
+        next_ = OpenNode();
+        next_.type = PathStep::Type::Name;
+        next_.nameBegin = pendingKeyBegin_;
+        next_.nameEnd = names_.size();
+        next_.value = &node.Field(PendingKey());
         hasPendingKey_ = false;
-        stack_.push_back(std::move(field));
+        nextIsChild_ = true;
         return Position::Value;
     }
+    nextIsChild_ = false;
+    next_ = parent;
     return Position::Value;
 }
 
@@ -437,7 +630,9 @@ std::size_t YamlBuilder::MaterializePath(std::size_t entry) {
     for (std::size_t i = first; i <= entry; ++i) {
         PathNode node;
         node.parent = i == 0 ? kNoPath : stack_[i - 1].pathNode;
-        node.step = stack_[i].step;
+        node.step.type = stack_[i].type;
+        node.step.index = stack_[i].index;
+        node.step.name.assign(NameOf(stack_[i]));
         pathNodes_.push_back(std::move(node));
         stack_[i].pathNode = pathNodes_.size() - 1;
     }
@@ -479,8 +674,10 @@ bool YamlBuilder::OnEvent(const yaml_event_t& event) {
         case YAML_SEQUENCE_END_EVENT:
         case YAML_MAPPING_END_EVENT:
             // libyaml never ends a mapping between a key and its value.
-            hasPendingKey_ = false;
-            pendingKey_.clear();
+            if (hasPendingKey_) {
+                names_.resize(pendingKeyBegin_);
+                hasPendingKey_ = false;
+            }
             if (stack_.empty()) {
                 return Fail(Format(kUnreadable, "unbalanced end event"));
             }
@@ -529,11 +726,11 @@ bool YamlBuilder::OnAlias(const yaml_event_t& event) {
         if (!Charge(event, 1 + TextCost(anchor.text.size()))) {
             return false;
         }
-        pendingKey_ = anchor.text;
-        hasPendingKey_ = true;
+        SetPendingKey(anchor.text);
         return true;
     }
 
+    Enter();
     BindingProperty& target = *stack_.back().value;
     if (anchor.isKey) {
         // Cyclic only while an open mapping holds the key's anchor now: a
@@ -568,7 +765,7 @@ bool YamlBuilder::OnAlias(const yaml_event_t& event) {
     if (chain_.size() <= openBefore) {
         bool prefix = true;
         for (std::size_t i = 0; i < chain_.size() && prefix; ++i) {
-            prefix = pathNodes_[chain_[i]].step == stack_[i].step;
+            prefix = SameStep(pathNodes_[chain_[i]].step, stack_[i], NameOf(stack_[i]));
         }
         if (prefix) {
             return Fail(Format(kCyclicAlias, name, Line(event), Column(event)));
@@ -618,15 +815,14 @@ bool YamlBuilder::OnScalar(const yaml_event_t& event) {
         if (!tag.empty() && tag != kTagStr) {
             return Fail(Format(kInvalidKey, Line(event), Column(event)));
         }
-        pendingKey_.assign(text);
-        hasPendingKey_ = true;
+        SetPendingKey(text);
         if (scalar.anchor != nullptr) {
             // Recorded on the mapping holding the key, in place of the anchor
             // it held.
             Anchor anchor;
             anchor.isKey = true;
             anchor.usableAsKey = true;
-            anchor.text = pendingKey_;
+            anchor.text.assign(text);
             Anchor* const entered = Remember(event, anchorName, std::move(anchor));
             if (entered == nullptr) {
                 return false;
@@ -636,19 +832,26 @@ bool YamlBuilder::OnScalar(const yaml_event_t& event) {
         return true;
     }
 
+    if (scalar.anchor == nullptr) {
+        // Nothing refers to this node's place: fill it without opening it.
+        if (!ResolveScalar(event, *next_.value)) {
+            return false;
+        }
+        Discard();
+        return true;
+    }
+    Enter();
     if (!ResolveScalar(event, *stack_.back().value)) {
         return false;
     }
-    if (scalar.anchor != nullptr) {
-        Anchor anchor;
-        anchor.pathNode = MaterializePath(stack_.size() - 1);
-        anchor.usableAsKey = tag.empty() || tag == kTagStr;
-        if (anchor.usableAsKey) {
-            anchor.text.assign(text);
-        }
-        if (Remember(event, anchorName, std::move(anchor)) == nullptr) {
-            return false;
-        }
+    Anchor anchor;
+    anchor.pathNode = MaterializePath(stack_.size() - 1);
+    anchor.usableAsKey = tag.empty() || tag == kTagStr;
+    if (anchor.usableAsKey) {
+        anchor.text.assign(text);
+    }
+    if (Remember(event, anchorName, std::move(anchor)) == nullptr) {
+        return false;
     }
     Pop();
     return true;
@@ -665,13 +868,8 @@ bool YamlBuilder::ResolveScalar(const yaml_event_t& event, BindingProperty& targ
                             scalar.style == YAML_DOUBLE_QUOTED_SCALAR_STYLE;
         if (quoted) {
             target.SetString(text);
-        } else if (IsNullWord(text)) {
-            target.Clear();
-        } else if (ResolveNumber(chars, text, target)) {
-        } else if (const int word = BoolWord(text); word >= 0) {
-            target.SetBool(word == 1);
         } else {
-            target.SetString(text);
+            ResolvePlain(chars, text, target);
         }
         return true;
     }
@@ -726,11 +924,15 @@ bool YamlBuilder::OnContainerStart(const yaml_event_t& event, bool mapping) {
     if (depth_ >= kYamlMaxDepth) {
         return Fail(Format(kTooDeep, kYamlMaxDepth, Line(event), Column(event)));
     }
+    Enter();
     OpenNode& node = stack_.back();
     if (mapping) {
         node.value->MakeStructure();
     } else {
+        // A sequence reopened through a repeated key appends to its elements.
+        const bool reopened = node.value->GetKind() == Kind::Collection;
         node.value->MakeCollection();
+        node.nextIndex = reopened ? static_cast<std::uint32_t>(node.value->Size()) : 0;
     }
     node.container = true;
     ++depth_;

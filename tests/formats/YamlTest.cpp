@@ -65,6 +65,120 @@ TEST(YamlReader, ResolvesUntaggedScalarsByWordAndNumber) {
     });
 }
 
+// Plain scalars that come close to a number or a word and those just past
+// a limit: each resolves as the general reading (strtod, exact 64-bit
+// integers, exact words) does, however the reader gets there.
+TEST(YamlReader, ResolvesNearMissesOfNumbersAndWordsAsTheGeneralRuleDoes) {
+    ExpectReads({
+        // Decimal integers at and past the 64-bit limits, with leading zeros.
+        {"0", "u0"},
+        {"00", "u0"},
+        {"-00", "u0"},
+        {"+5", "u5"},
+        {"+0", "u0"},
+        {"0000000000000000000000000000001", "u1"},
+        {"-0000000000000000000000000000001", "s-1"},
+        {"1234567890123456789", "u1234567890123456789"},
+        {"9999999999999999999", "u9999999999999999999"},
+        {"-999999999999999999", "s-999999999999999999"},
+        {"-1234567890123456789", "s-1234567890123456789"},
+        {"9223372036854775807", "u9223372036854775807"},
+        {"9223372036854775808", "u9223372036854775808"},
+        {"-9223372036854775809", "f-9.2233720368547758e+18"},
+        {"-9999999999999999999", "f-1e+19"},
+        {"99999999999999999999", "f1e+20"},
+        // Hexadecimal integers and floats; other prefixes are text.
+        {"0x", R"("0x")"},
+        {"0x1F", "u31"},
+        {"0X1f", "u31"},
+        {"-0x10", "s-16"},
+        {"+0x10", "u16"},
+        {"0xg", R"("0xg")"},
+        {"0x1p3", "u8"},
+        {"0x10000000000000000", "f1.8446744073709552e+19"},
+        {"0o7", R"("0o7")"},
+        {"0b1", R"("0b1")"},
+        // Decimal fractions and exponents, whole or not.
+        {".5", "f0.5"},
+        {"-.5", "f-0.5"},
+        {"+.5", "f0.5"},
+        {"5.", "u5"},
+        {"-5.0", "s-5"},
+        {"-0.0", "u0"},
+        {"1e", R"("1e")"},
+        {"1e5", "u100000"},
+        {"1E+5", "u100000"},
+        {"2.5e-1", "f0.25"},
+        {"-65.61361699999998", "f-65.613616999999977"},
+        {"1e19", "u10000000000000000000"},
+        {"1e20", "f1e+20"},
+        {"-1e-400", "f-0"},
+        // Signs, points and words alone, and numbers with something after.
+        {"-x", R"("-x")"},
+        {"--", R"("--")"},
+        {"+", R"("+")"},
+        {".", R"(".")"},
+        {"1_000", R"("1_000")"},
+        {"12abc", R"("12abc")"},
+        // Digits read eight at a time: a byte that is not one anywhere in or
+        // after a group of eight, below '0', above '9' or not ASCII.
+        {"12345678", "u12345678"},
+        {"-1234567812345678", "s-1234567812345678"},
+        {"12345678x", R"("12345678x")"},
+        {"1234567/9", R"("1234567/9")"},
+        {"x2345678", R"("x2345678")"},
+        {"123456789012345;", R"("123456789012345;")"},
+        {"1234567\xc3\xa9", "\"1234567\xc3\xa9\""},
+        {"000000\xc2\xba"
+         "1",
+         "\"000000\xc2\xba"
+         "1\""},
+        {"1 2", R"("1 2")"},
+        {"1.2.3", R"("1.2.3")"},
+        // Infinities are text; NaN in any spelling strtod reads is a float.
+        {"+.inf", R"("+.inf")"},
+        {"-.inf", R"("-.inf")"},
+        {".nan", R"(".nan")"},
+        {"inf", R"("inf")"},
+        {"-Infinity", R"("-Infinity")"},
+        {"INF", R"("INF")"},
+        {"NaN", "fnan"},
+        {"NAN", "fnan"},
+        {"-nan", "f-nan"},
+        {"nan(1)", "fnan"},
+        {"nanx", R"("nanx")"},
+        // Null and bool words match exactly, in three spellings each.
+        {"~", "~"},
+        {"Null", "~"},
+        {"NULL", "~"},
+        {"nULL", R"("nULL")"},
+        {"~~", R"("~~")"},
+        {"TRUE", "true"},
+        {"True", "true"},
+        {"tRUE", R"("tRUE")"},
+        {"truex", R"("truex")"},
+        {"y", "true"},
+        {"Y", "true"},
+        {"n", "false"},
+        {"N", "false"},
+        {"Yes", "true"},
+        {"YES", "true"},
+        {"yES", R"("yES")"},
+        {"No", "false"},
+        {"on", "true"},
+        {"oN", R"("oN")"},
+        {"OFF", "false"},
+        {"false", "false"},
+        {"FALSE", "false"},
+        {"fAlse", R"("fAlse")"},
+        {"i", R"("i")"},
+        {"x", R"("x")"},
+        {"n1", R"("n1")"},
+        {"yess", R"("yess")"},
+        {"onn", R"("onn")"},
+    });
+}
+
 TEST(YamlReader, HonoursStandardScalarTags) {
     ExpectReads({
         {"!!str 5", R"("5")"},
@@ -115,7 +229,9 @@ TEST(YamlReader, BuildsMappingsAndSequences) {
          "YAML parser error: invalid leading UTF-8 octet. At line: 2 col: 3"},
         {"a: 1\r\nb: 2\rc: \xc3\xa9\xe2\x82\xac \xff",
          "YAML parser error: invalid leading UTF-8 octet. At line: 2 col: 6"},
-        {"a: \xc2\x85" "b: \xe2\x80\xa8" "c: \x01",
+        {"a: \xc2\x85"
+         "b: \xe2\x80\xa8"
+         "c: \x01",
          "YAML parser error: control characters are not allowed. At line: 2 col: 3"},
         {"\xff", "YAML parser error: invalid leading UTF-8 octet. At line: 0 col: 0"},
     });
@@ -177,6 +293,24 @@ TEST(YamlReader, AliasesCopyTheAnchoredValue) {
         {"*y : 1", "Undefined alias encountered: \"y\". At line: 1 col: 1"},
         {"- *a\n- &a 1", "Undefined alias encountered: \"a\". At line: 1 col: 3"},
         {"a: *y\nb: !foo x", "Undefined alias encountered: \"y\". At line: 1 col: 4"},
+    });
+}
+
+TEST(YamlReader, FindsAnchoredNodesUnderLongNamesAndReopenedSequences) {
+    const std::string outer = "outer_name_longer_than_sixteen_bytes";
+    const std::string inner = "inner_name_longer_than_sixteen_bytes";
+    ExpectReads({
+        // Names longer than a short string's inline room, nested, with
+        // siblings opened and closed before the alias.
+        {outer + ":\n  " + inner + ": &x {k: 1}\n  sibling_with_a_long_name: [1, 2]\nb: *x",
+         "{b:{k:u1}," + outer + ":{" + inner + ":{k:u1},sibling_with_a_long_name:[u1,u2]}}"},
+        {outer + ": &x {" + inner + ": *x}",
+         "Cannot deserialize cyclic aliases. Alias \"x\". At line: 1 col: 81"},
+        {"a: &k " + inner + "\nm: {*k : 1}", "{a:\"" + inner + "\",m:{" + inner + ":u1}}"},
+        // A sequence reopened through a repeated key numbers its new
+        // elements after the old ones.
+        {"a: [1]\na: [&x 2]\nb: *x", "{a:[u1,u2],b:u2}"},
+        {"a: [1]\na: [[&x 2]]\nb: *x", "{a:[u1,[u2]],b:u2}"},
     });
 }
 

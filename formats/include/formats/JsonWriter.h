@@ -1,5 +1,6 @@
 #pragma once
-// Writing a dynamic value tree as JSON text with RapidJSON's writers.
+// Writing a dynamic value tree as JSON text, byte for byte the text of
+// RapidJSON's writers.
 //
 // Kinds map as follows: empty → null (an empty root → the empty text); bool;
 // signed and unsigned → decimal 64-bit integers; float → the shortest text
