@@ -199,130 +199,17 @@ void MoveBytes(char* to, const char* from, int count) {
     }
 }
 
-// RapidJSON's Grisu2 digit generation (internal::DigitGen), step for step:
-// the same integer arithmetic, so the same digits. Only its bookkeeping
-// lives in locals here; RapidJSON keeps the length and the exponent behind
-// pointers, and as each digit is stored through a char pointer, which may
-// alias them, they go back to memory at every digit. Returns the length;
-// adds to `K` as DigitGen does.
-int GenerateDigits(const rapidjson::internal::DiyFp& W, const rapidjson::internal::DiyFp& Mp,
-                   std::uint64_t delta, char* buffer, int& K) {
-    using rapidjson::internal::DiyFp;
-    static constexpr std::uint32_t kPow10[] = {1,      10,      100,      1000,      10000,
-                                               100000, 1000000, 10000000, 100000000, 1000000000};
-    const DiyFp one(std::uint64_t{1} << -Mp.e, Mp.e);
-    const DiyFp wp_w = Mp - W;
-    const int shift = -one.e;
-    std::uint32_t p1 = static_cast<std::uint32_t>(Mp.f >> shift);
-    std::uint64_t p2 = Mp.f & (one.f - 1);
-    unsigned kappa = rapidjson::internal::CountDecimalDigit32(p1);  // in [0, 9]
+// RapidJSON's Grisu2: the digits of `value` (finite, above 0) at `buffer`;
+// returns their length and sets `K`, value ~ digits * 10^K.
+//
+// Flattened: with its digit generation inlined here, the compiler sees that
+// the digits it stores cannot alias the length and exponent it counts in
+// these locals, and keeps them in registers; called as a function, it
+// stores and reloads both around every digit.
+[[gnu::flatten]] int Grisu2(double value, char* buffer, int& K) {
     int length = 0;
-    while (kappa > 0) {
-        std::uint32_t d = 0;
-        // Constant divisors, as DigitGen has them (a multiplication each).
-        switch (kappa) {
-            case 9:
-                d = p1 / 100000000;
-                p1 %= 100000000;
-                break;
-            case 8:
-                d = p1 / 10000000;
-                p1 %= 10000000;
-                break;
-            case 7:
-                d = p1 / 1000000;
-                p1 %= 1000000;
-                break;
-            case 6:
-                d = p1 / 100000;
-                p1 %= 100000;
-                break;
-            case 5:
-                d = p1 / 10000;
-                p1 %= 10000;
-                break;
-            case 4:
-                d = p1 / 1000;
-                p1 %= 1000;
-                break;
-            case 3:
-                d = p1 / 100;
-                p1 %= 100;
-                break;
-            case 2:
-                d = p1 / 10;
-                p1 %= 10;
-                break;
-            case 1:
-                d = p1;
-                p1 = 0;
-                break;
-            default:;
-        }
-        if (d != 0 || length != 0) {
-            buffer[length++] = static_cast<char>('0' + static_cast<char>(d));
-        }
-        kappa--;
-        const std::uint64_t rest = (static_cast<std::uint64_t>(p1) << shift) + p2;
-        if (rest <= delta) {
-            K += kappa;
-            rapidjson::internal::GrisuRound(buffer, length, delta, rest,
-                                            static_cast<std::uint64_t>(kPow10[kappa]) << shift,
-                                            wp_w.f);
-            return length;
-        }
-    }
-    for (;;) {
-        p2 *= 10;
-        delta *= 10;
-        const char d = static_cast<char>(p2 >> shift);
-        if (d != 0 || length != 0) {
-            buffer[length++] = static_cast<char>('0' + d);
-        }
-        p2 &= one.f - 1;
-        kappa--;
-        if (p2 < delta) {
-            K += kappa;
-            const int index = -static_cast<int>(kappa);
-            rapidjson::internal::GrisuRound(buffer, length, delta, p2, one.f,
-                                            wp_w.f * (index < 9 ? kPow10[index] : 0));
-            return length;
-        }
-    }
-}
-
-// RapidJSON's internal::GetCachedPower: the cached power of ten for a
-// boundary of binary exponent `e`, and its decimal exponent in `K`. Its
-// k = ceil((-61 - e) * log10 2) + 347 is computed here in integers, with
-// log10 2 as a fraction of 2^32, where RapidJSON rounds a double up, a chain
-// of conversions each number waits for. Both give the same k for every
-// exponent from -1200 to 1100 (a double's boundaries have -1137 to 960);
-// the tests write a value of each binary exponent and compare.
-rapidjson::internal::DiyFp CachedPower(int e, int& K) {
-    constexpr std::int64_t kLog10Of2 = 1292913986;  // floor(log10(2) * 2^32)
-    const std::int64_t x = -61 - e;
-    const auto k = static_cast<int>(-((-x * kLog10Of2) >> 32)) + 347;  // C++20: >> floors
-    const auto index = static_cast<unsigned>((k >> 3) + 1);
-    K = -(-348 + static_cast<int>(index << 3));
-    return rapidjson::internal::GetCachedPowerByIndex(index);
-}
-
-// RapidJSON's internal::Grisu2 around GenerateDigits: the digits of
-// `value` (finite, above 0) at `buffer`; returns their length and sets `K`,
-// value ~ digits * 10^K.
-int Grisu2(double value, char* buffer, int& K) {
-    using rapidjson::internal::DiyFp;
-    const DiyFp v(value);
-    DiyFp minus;
-    DiyFp plus;
-    v.NormalizedBoundaries(&minus, &plus);
-    const DiyFp cached = CachedPower(plus.e, K);
-    const DiyFp W = v.Normalize() * cached;
-    DiyFp Wp = plus * cached;
-    DiyFp Wm = minus * cached;
-    Wm.f++;
-    Wp.f--;
-    return GenerateDigits(W, Wp, Wp.f - Wm.f, buffer, K);
+    rapidjson::internal::Grisu2(value, buffer, &length, &K);
+    return length;
 }
 
 // Places the `length` digits at p + 1 (times 10^k) from `p` on; returns the
