@@ -523,7 +523,6 @@ void BindingPropertyArena::InitState() noexcept {
     pageCount_ = mediumPageCount_ = slabCount_ = largeCount_ = 0;
     recent_ = nullptr;
     table_ = nullptr;
-    tableHashes_ = nullptr;
     tableCapacity_ = tableCount_ = 0;
     overflow_ = nullptr;  // its nodes went with the pages, no destructor needed
     overflowCount_ = 0;
@@ -889,15 +888,14 @@ void BindingPropertyArena::ReserveStrings(std::size_t count) {
 }
 
 void BindingPropertyArena::Rehash(std::uint32_t capacity) {
-    const std::size_t bytes = capacity * (sizeof(void*) + sizeof(std::uint32_t));
-    auto* table = static_cast<BindingInternedString**>(Allocate(bytes));
+    static_assert(kEmptySlot == 0, "a zeroed table is an empty one");
+    const std::size_t bytes = std::size_t{capacity} * sizeof(Slot);
+    auto* table = static_cast<Slot*>(Allocate(bytes));
     std::memset(static_cast<void*>(table), 0, bytes);
-    BindingInternedString** oldTable = table_;
-    std::uint32_t* oldHashes = tableHashes_;
+    Slot* oldTable = table_;
     const std::uint32_t oldCapacity = tableCapacity_;
     const std::uint32_t oldCount = tableCount_;
     table_ = table;
-    tableHashes_ = reinterpret_cast<std::uint32_t*>(table + capacity);
     tableCapacity_ = capacity;
     tableCount_ = 0;
     // Records already in the overflow tree stay there; it is searched after
@@ -905,29 +903,28 @@ void BindingPropertyArena::Rehash(std::uint32_t capacity) {
     std::uint32_t moved = 0;
     try {
         for (; moved < oldCapacity; ++moved) {
-            if (BindingInternedString* record = oldTable[moved]) {
-                if (!PlaceInTable(record, oldHashes[moved])) {
-                    AddToOverflow(record, oldHashes[moved]);
-                }
+            const Slot& old = oldTable[moved];
+            if (old.keyed != kEmptySlot && !PlaceInTable(old.record, old.keyed)) {
+                AddToOverflow(old.record, old.keyed);
             }
         }
     } catch (...) {
         // Out of memory for a tree node: take back what went to the tree and
         // keep the old table, so every record stays findable exactly once.
         for (std::uint32_t i = 0; i < moved; ++i) {
-            if (BindingInternedString* record = oldTable[i];
-                record != nullptr && FindInTable(record->View(), oldHashes[i]) != record) {
-                overflowCount_ -= overflow_->Erase(oldHashes[i], record->View());
+            if (const Slot& old = oldTable[i];
+                old.keyed != kEmptySlot &&
+                FindInTable(old.record->View(), old.keyed) != old.record) {
+                overflowCount_ -= overflow_->Erase(old.keyed, old.record->View());
             }
         }
         Deallocate(table, bytes);
         table_ = oldTable;
-        tableHashes_ = oldHashes;
         tableCapacity_ = oldCapacity;
         tableCount_ = oldCount;
         throw;
     }
-    Deallocate(oldTable, oldCapacity * (sizeof(void*) + sizeof(std::uint32_t)));
+    Deallocate(oldTable, std::size_t{oldCapacity} * sizeof(Slot));
     if (recent_ == nullptr && capacity >= kRecentMinCapacity) {
         try {
             recent_ = static_cast<BindingInternedString**>(
@@ -968,18 +965,17 @@ std::size_t BindingPropertyArena::RecentSlot(std::string_view text) noexcept {
 
 BindingInternedString* BindingPropertyArena::FindInTable(std::string_view text,
                                                          std::uint32_t keyed) noexcept {
-    // Only the dense hash array is read until a hash matches: a probe run
-    // stays within a cache line or two.
+    // Records are read only where the keyed hash matches.
     const std::uint32_t mask = tableCapacity_ - 1;
     std::uint32_t slot = keyed & mask;
     for (std::uint32_t probe = 0; probe < kMaxProbe; ++probe, slot = (slot + 1) & mask) {
-        const std::uint32_t stored = tableHashes_[slot];
+        const std::uint32_t stored = table_[slot].keyed;
         ++internProbes_;
         if (stored == kEmptySlot) {
             return nullptr;
         }
         if (stored == keyed) {
-            BindingInternedString* record = table_[slot];
+            BindingInternedString* record = table_[slot].record;
             if (record->size_ == text.size() &&
                 std::memcmp(record->data_, text.data(), text.size()) == 0) {
                 return record;
@@ -995,9 +991,8 @@ bool BindingPropertyArena::PlaceInTable(BindingInternedString* record,
     std::uint32_t slot = keyed & mask;
     for (std::uint32_t probe = 0; probe < kMaxProbe; ++probe, slot = (slot + 1) & mask) {
         ++internProbes_;
-        if (tableHashes_[slot] == kEmptySlot) {
-            table_[slot] = record;
-            tableHashes_[slot] = keyed;
+        if (table_[slot].keyed == kEmptySlot) {
+            table_[slot] = Slot{record, keyed};
             ++tableCount_;
             return true;
         }
@@ -1100,7 +1095,7 @@ void BindingPropertyArena::Release(const BindingInternedString* record) noexcept
     const std::uint32_t mask = tableCapacity_ - 1;
     std::uint32_t hole = keyed & mask;
     std::uint32_t probe = 0;
-    for (; probe < kMaxProbe && table_[hole] != owned; ++probe, hole = (hole + 1) & mask) {
+    for (; probe < kMaxProbe && table_[hole].record != owned; ++probe, hole = (hole + 1) & mask) {
         ++internProbes_;
     }
     if (probe == kMaxProbe) {
@@ -1111,21 +1106,19 @@ void BindingPropertyArena::Release(const BindingInternedString* record) noexcept
     // Erase with backward shift, so probe chains stay unbroken without
     // tombstones. Entries only move towards their home, so none ends up more
     // than kMaxProbe slots from it.
-    for (std::uint32_t next = (hole + 1) & mask; tableHashes_[next] != kEmptySlot;
+    for (std::uint32_t next = (hole + 1) & mask; table_[next].keyed != kEmptySlot;
          next = (next + 1) & mask) {
         ++internProbes_;
-        std::uint32_t home = tableHashes_[next] & mask;
+        std::uint32_t home = table_[next].keyed & mask;
         // The entry may fill the hole unless its home lies cyclically in (hole, next].
         bool staysPut =
             hole <= next ? (hole < home && home <= next) : (hole < home || home <= next);
         if (!staysPut) {
             table_[hole] = table_[next];
-            tableHashes_[hole] = tableHashes_[next];
             hole = next;
         }
     }
-    table_[hole] = nullptr;
-    tableHashes_[hole] = kEmptySlot;
+    table_[hole] = Slot{nullptr, kEmptySlot};
     --tableCount_;
     Deallocate(owned, StringBlockSize(owned->size_));
 }

@@ -280,8 +280,11 @@ private:
     // binding/detail/KeyedHash.h), not by the records' FNV-1a values, which
     // an input can aim at. Open addressing with linear probing, power-of-two
     // capacity, at most half full; a record sits at most kMaxProbe slots
-    // from its home. One block of this arena: tableCapacity_ record pointers,
-    // then as many 32-bit keyed hashes (kEmptySlot where there is no record).
+    // from its home. One block of this arena: tableCapacity_ slots, each a
+    // record pointer beside its 32-bit keyed hash (kEmptySlot where there is
+    // no record). Why side by side: in a table larger than the caches every
+    // lookup misses; a probe, and the insert after a failed one, then touch
+    // one cache line, where separate arrays of hashes and pointers took two.
     //
     // Why the overflow tree: should the keyed hash be defeated, texts that
     // cannot find a slot within kMaxProbe go to an ordered tree (by keyed
@@ -292,6 +295,10 @@ private:
     // The keyed hash of a free slot; BucketHash never returns it.
     static constexpr std::uint32_t kEmptySlot = 0;
     struct OverflowTree;
+    struct Slot {
+        BindingInternedString* record;
+        std::uint32_t keyed;
+    };
     std::uint32_t BucketHash(std::string_view text) const noexcept;
     BindingInternedString* FindInTable(std::string_view text, std::uint32_t keyed) noexcept;
     bool PlaceInTable(BindingInternedString* record, std::uint32_t keyed) noexcept;
@@ -308,8 +315,7 @@ private:
     static constexpr std::uint32_t kRecentMinCapacity = 256;
     static std::size_t RecentSlot(std::string_view text) noexcept;
     BindingInternedString** recent_;
-    BindingInternedString** table_;
-    std::uint32_t* tableHashes_;
+    Slot* table_;
     std::uint32_t tableCapacity_;
     std::uint32_t tableCount_;    // records in the table
     OverflowTree* overflow_;      // null until the first record that does not fit
