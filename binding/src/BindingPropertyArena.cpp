@@ -1024,7 +1024,23 @@ const BindingInternedString* BindingPropertyArena::Intern(std::string_view text,
             return record;
         }
     }
-    const std::uint32_t keyed = BucketHash(text);
+    return InternInTable(text, hash, BucketHash(text), recent, true);
+}
+
+const BindingInternedString* BindingPropertyArena::InternCopied(const BindingInternedString& text) {
+    if (text.size_ == 0) {
+        return &BindingInternedString::Empty();
+    }
+    const std::uint32_t hash = text.hash_.load(std::memory_order_relaxed);
+    return InternInTable(text.View(), hash != 0 ? &hash : nullptr, BucketHash(text.View()), nullptr,
+                         false);
+}
+
+const BindingInternedString* BindingPropertyArena::InternInTable(std::string_view text,
+                                                                 const std::uint32_t* hash,
+                                                                 std::uint32_t keyed,
+                                                                 BindingInternedString** recent,
+                                                                 bool remember) {
     if (table_ != nullptr) {
         BindingInternedString* record = FindInTable(text, keyed);
         if (record == nullptr && overflow_ != nullptr) {
@@ -1064,7 +1080,7 @@ const BindingInternedString* BindingPropertyArena::Intern(std::string_view text,
             throw;
         }
     }
-    if (recent_ != nullptr) {
+    if (remember && recent_ != nullptr) {
         // Looked up again: a growth of the table above may just have made it.
         recent_[RecentSlot(text)] = record;
     }

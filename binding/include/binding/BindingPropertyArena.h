@@ -201,6 +201,9 @@ public:
         const std::uint32_t hash = text.hash_.load(std::memory_order_relaxed);
         return Intern(text.View(), hash != 0 ? &hash : nullptr);
     }
+    // Intern(text) without the cache of recent records, for copies that
+    // keep their own map from the source's records to this arena's.
+    const BindingInternedString* InternCopied(const BindingInternedString& text);
     // Makes room for `count` distinct texts, so that as many can be interned
     // without growing the table again (a copy of a whole tree asks for its
     // source's count up front). Throws std::bad_alloc.
@@ -253,6 +256,12 @@ private:
     void* AllocateMedium(std::size_t index);
     // Intern with the FNV-1a hash given, or null to compute it when needed.
     const BindingInternedString* Intern(std::string_view text, const std::uint32_t* hash);
+    // The table's part of Intern, once the bucket hash is known. A record
+    // found goes to `recent` (a slot of the recent cache, or null); a new
+    // one goes to its slot of the cache when `remember`.
+    const BindingInternedString* InternInTable(std::string_view text, const std::uint32_t* hash,
+                                               std::uint32_t keyed, BindingInternedString** recent,
+                                               bool remember);
     // Move medium bump allocation to a fresh page (slab), after handing the
     // rest of the current one to the free lists. Throw std::bad_alloc.
     void StartMediumPage();
@@ -295,11 +304,11 @@ private:
     // The keyed hash of a free slot; BucketHash never returns it.
     static constexpr std::uint32_t kEmptySlot = 0;
     struct OverflowTree;
+    std::uint32_t BucketHash(std::string_view text) const noexcept;
     struct Slot {
         BindingInternedString* record;
         std::uint32_t keyed;
     };
-    std::uint32_t BucketHash(std::string_view text) const noexcept;
     BindingInternedString* FindInTable(std::string_view text, std::uint32_t keyed) noexcept;
     bool PlaceInTable(BindingInternedString* record, std::uint32_t keyed) noexcept;
     void AddToOverflow(BindingInternedString* record, std::uint32_t keyed);
