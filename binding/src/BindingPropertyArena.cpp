@@ -523,6 +523,7 @@ void BindingPropertyArena::InitState() noexcept {
     pageCount_ = mediumPageCount_ = slabCount_ = largeCount_ = 0;
     recent_ = nullptr;
     table_ = nullptr;
+    tableHashes_ = nullptr;
     tableCapacity_ = tableCount_ = 0;
     overflow_ = nullptr;  // its nodes went with the pages, no destructor needed
     overflowCount_ = 0;
@@ -888,14 +889,15 @@ void BindingPropertyArena::ReserveStrings(std::size_t count) {
 }
 
 void BindingPropertyArena::Rehash(std::uint32_t capacity) {
-    static_assert(kEmptySlot == 0, "a zeroed table is an empty one");
-    const std::size_t bytes = std::size_t{capacity} * sizeof(Slot);
-    auto* table = static_cast<Slot*>(Allocate(bytes));
+    const std::size_t bytes = capacity * (sizeof(void*) + sizeof(std::uint32_t));
+    auto* table = static_cast<BindingInternedString**>(Allocate(bytes));
     std::memset(static_cast<void*>(table), 0, bytes);
-    Slot* oldTable = table_;
+    BindingInternedString** oldTable = table_;
+    std::uint32_t* oldHashes = tableHashes_;
     const std::uint32_t oldCapacity = tableCapacity_;
     const std::uint32_t oldCount = tableCount_;
     table_ = table;
+    tableHashes_ = reinterpret_cast<std::uint32_t*>(table + capacity);
     tableCapacity_ = capacity;
     tableCount_ = 0;
     // Records already in the overflow tree stay there; it is searched after
@@ -903,28 +905,29 @@ void BindingPropertyArena::Rehash(std::uint32_t capacity) {
     std::uint32_t moved = 0;
     try {
         for (; moved < oldCapacity; ++moved) {
-            const Slot& old = oldTable[moved];
-            if (old.keyed != kEmptySlot && !PlaceInTable(old.record, old.keyed)) {
-                AddToOverflow(old.record, old.keyed);
+            if (BindingInternedString* record = oldTable[moved]) {
+                if (!PlaceInTable(record, oldHashes[moved])) {
+                    AddToOverflow(record, oldHashes[moved]);
+                }
             }
         }
     } catch (...) {
         // Out of memory for a tree node: take back what went to the tree and
         // keep the old table, so every record stays findable exactly once.
         for (std::uint32_t i = 0; i < moved; ++i) {
-            if (const Slot& old = oldTable[i];
-                old.keyed != kEmptySlot &&
-                FindInTable(old.record->View(), old.keyed) != old.record) {
-                overflowCount_ -= overflow_->Erase(old.keyed, old.record->View());
+            if (BindingInternedString* record = oldTable[i];
+                record != nullptr && FindInTable(record->View(), oldHashes[i]) != record) {
+                overflowCount_ -= overflow_->Erase(oldHashes[i], record->View());
             }
         }
         Deallocate(table, bytes);
         table_ = oldTable;
+        tableHashes_ = oldHashes;
         tableCapacity_ = oldCapacity;
         tableCount_ = oldCount;
         throw;
     }
-    Deallocate(oldTable, std::size_t{oldCapacity} * sizeof(Slot));
+    Deallocate(oldTable, oldCapacity * (sizeof(void*) + sizeof(std::uint32_t)));
     if (recent_ == nullptr && capacity >= kRecentMinCapacity) {
         try {
             recent_ = static_cast<BindingInternedString**>(
@@ -965,17 +968,18 @@ std::size_t BindingPropertyArena::RecentSlot(std::string_view text) noexcept {
 
 BindingInternedString* BindingPropertyArena::FindInTable(std::string_view text,
                                                          std::uint32_t keyed) noexcept {
-    // Records are read only where the keyed hash matches.
+    // Only the dense hash array is read until a hash matches: a probe run
+    // stays within a cache line or two.
     const std::uint32_t mask = tableCapacity_ - 1;
     std::uint32_t slot = keyed & mask;
     for (std::uint32_t probe = 0; probe < kMaxProbe; ++probe, slot = (slot + 1) & mask) {
-        const std::uint32_t stored = table_[slot].keyed;
+        const std::uint32_t stored = tableHashes_[slot];
         ++internProbes_;
         if (stored == kEmptySlot) {
             return nullptr;
         }
         if (stored == keyed) {
-            BindingInternedString* record = table_[slot].record;
+            BindingInternedString* record = table_[slot];
             if (record->size_ == text.size() &&
                 std::memcmp(record->data_, text.data(), text.size()) == 0) {
                 return record;
@@ -991,8 +995,9 @@ bool BindingPropertyArena::PlaceInTable(BindingInternedString* record,
     std::uint32_t slot = keyed & mask;
     for (std::uint32_t probe = 0; probe < kMaxProbe; ++probe, slot = (slot + 1) & mask) {
         ++internProbes_;
-        if (table_[slot].keyed == kEmptySlot) {
-            table_[slot] = Slot{record, keyed};
+        if (tableHashes_[slot] == kEmptySlot) {
+            table_[slot] = record;
+            tableHashes_[slot] = keyed;
             ++tableCount_;
             return true;
         }
@@ -1111,7 +1116,7 @@ void BindingPropertyArena::Release(const BindingInternedString* record) noexcept
     const std::uint32_t mask = tableCapacity_ - 1;
     std::uint32_t hole = keyed & mask;
     std::uint32_t probe = 0;
-    for (; probe < kMaxProbe && table_[hole].record != owned; ++probe, hole = (hole + 1) & mask) {
+    for (; probe < kMaxProbe && table_[hole] != owned; ++probe, hole = (hole + 1) & mask) {
         ++internProbes_;
     }
     if (probe == kMaxProbe) {
@@ -1122,19 +1127,21 @@ void BindingPropertyArena::Release(const BindingInternedString* record) noexcept
     // Erase with backward shift, so probe chains stay unbroken without
     // tombstones. Entries only move towards their home, so none ends up more
     // than kMaxProbe slots from it.
-    for (std::uint32_t next = (hole + 1) & mask; table_[next].keyed != kEmptySlot;
+    for (std::uint32_t next = (hole + 1) & mask; tableHashes_[next] != kEmptySlot;
          next = (next + 1) & mask) {
         ++internProbes_;
-        std::uint32_t home = table_[next].keyed & mask;
+        std::uint32_t home = tableHashes_[next] & mask;
         // The entry may fill the hole unless its home lies cyclically in (hole, next].
         bool staysPut =
             hole <= next ? (hole < home && home <= next) : (hole < home || home <= next);
         if (!staysPut) {
             table_[hole] = table_[next];
+            tableHashes_[hole] = tableHashes_[next];
             hole = next;
         }
     }
-    table_[hole] = Slot{nullptr, kEmptySlot};
+    table_[hole] = nullptr;
+    tableHashes_[hole] = kEmptySlot;
     --tableCount_;
     Deallocate(owned, StringBlockSize(owned->size_));
 }
