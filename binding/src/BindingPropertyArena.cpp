@@ -587,7 +587,11 @@ void* BindingPropertyArena::Allocate(std::size_t bytes) {
     } else {
         return AllocateLarge(bytes);
     }
+#if defined(__SANITIZE_ADDRESS__)
+    // Sized under the sanitizer only: elsewhere the out-of-line UsableSize
+    // call per block bought nothing, and cost 5-8% of building a large tree.
     Unpoison(block, UsableSize(bytes));
+#endif
     return block;
 }
 
@@ -595,9 +599,11 @@ void BindingPropertyArena::Deallocate(void* block, std::size_t bytes) noexcept {
     if (block == nullptr) {
         return;
     }
+#if defined(__SANITIZE_ADDRESS__)
     if (bytes <= kMediumMax) {
         Poison(block, UsableSize(bytes));
     }
+#endif
     if (bytes <= kSmallMax) {
         DeallocateSmall(block, SmallClassIndex(bytes));
     } else if (bytes <= kMediumMax) {
