@@ -1076,7 +1076,7 @@ const BindingInternedString* BindingPropertyArena::Intern(std::string_view text,
             return record;
         }
     }
-    return InternInTable(text, hash, BucketHash(text), recent, true);
+    return InternInTable(text, hash, BucketHash(text), recent);
 }
 
 const BindingInternedString* BindingPropertyArena::InternCopied(const BindingInternedString& text) {
@@ -1084,15 +1084,14 @@ const BindingInternedString* BindingPropertyArena::InternCopied(const BindingInt
         return &BindingInternedString::Empty();
     }
     const std::uint32_t hash = text.hash_.load(std::memory_order_relaxed);
-    return InternInTable(text.View(), hash != 0 ? &hash : nullptr, BucketHash(text.View()), nullptr,
-                         false);
+    return InternInTable(text.View(), hash != 0 ? &hash : nullptr, BucketHash(text.View()),
+                         nullptr);
 }
 
 const BindingInternedString* BindingPropertyArena::InternInTable(std::string_view text,
                                                                  const std::uint32_t* hash,
                                                                  std::uint32_t keyed,
-                                                                 BindingInternedString** recent,
-                                                                 bool remember) {
+                                                                 BindingInternedString** recent) {
     if (table_ != nullptr) {
         BindingInternedString* record = FindInTable(text, keyed);
         if (record == nullptr && overflow_ != nullptr) {
@@ -1131,10 +1130,6 @@ const BindingInternedString* BindingPropertyArena::InternInTable(std::string_vie
             Deallocate(memory, StringBlockSize(text.size()));
             throw;
         }
-    }
-    if (remember && recent_ != nullptr) {
-        // Looked up again: a growth of the table above may just have made it.
-        recent_[RecentSlot(text)] = record;
     }
     return record;
 }

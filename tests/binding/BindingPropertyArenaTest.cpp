@@ -420,6 +420,30 @@ TEST(BindingPropertyArenaIntern, RecentRecordsAreConfirmedAndForgottenWhenErased
     }
 }
 
+// Why: every new text took its slot of the recent cache, so a document of
+// unique codes or ids pushed out the few keys it repeats. A text is cached
+// once it is found again; texts met once leave the cache alone.
+TEST(BindingPropertyArenaIntern, TextsMetOnceDoNotPushRepeatedOnesOutOfTheRecentCache) {
+    ArenaPtr arena(BindingPropertyArena::Create());
+    for (int i = 0; i < 300; ++i) {  // a table large enough for the cache
+        arena->Intern("filler" + std::to_string(i));
+    }
+    const char* keys[] = {"id", "name", "city", "count"};
+    for (const char* key : keys) {
+        arena->Intern(key);
+        arena->Intern(key);  // found: cached from now on
+    }
+    for (int i = 0; i < 5000; ++i) {
+        arena->Intern("code-" + std::to_string(i));
+    }
+    for (const char* key : keys) {
+        SCOPED_TRACE(key);
+        const std::uint64_t before = arena->ReadStats().internProbes;
+        arena->Intern(key);
+        EXPECT_EQ(arena->ReadStats().internProbes - before, 1u);  // the cache's slot only
+    }
+}
+
 // An attacker who knows the bucket hash (here: it is FNV-1a again, or one
 // constant) still cannot make a probe chain longer than the cap; what does
 // not fit goes to the ordered overflow tree, found in O(log n) comparisons.
