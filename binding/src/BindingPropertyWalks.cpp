@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstring>
 
 #include "detail/BindingPropertyAccess.h"
 #include "detail/WalkStack.h"
@@ -80,25 +81,83 @@ void BindingPropertyWalks::ReleasePayload(BindingPropertyArena* arena, Kind kind
     }
 }
 
+namespace {
+
+// The records of a source tree already copied into the target arena, found
+// by the source record's address: a copy meets the same few keys and texts
+// over and over, and this costs neither the bucket hash nor a comparison of
+// bytes. Direct-mapped; a collision only costs the table's way. Only for
+// copies of trees large enough to pay for clearing it.
+class CopiedTexts {
+public:
+    static constexpr std::size_t kMinStrings = 64;
+
+    void Enable() {
+        std::memset(static_cast<void*>(entries_), 0, sizeof entries_);
+        enabled_ = true;
+    }
+
+    // The target's record of `from`, counted once more.
+    const BindingInternedString* Copy(BindingPropertyArena& arena,
+                                      const BindingInternedString* from) {
+        if (from == &BindingInternedString::Empty()) {
+            return from;
+        }
+        if (!enabled_) {
+            return arena.Intern(*from);
+        }
+        Entry& entry = entries_[SlotOf(from)];
+        if (entry.from == from) {
+            BindingPropertyArena::AddRef(entry.to);
+            return entry.to;
+        }
+        const BindingInternedString* to = arena.InternCopied(*from);
+        entry = Entry{from, to};
+        return to;
+    }
+
+private:
+    static constexpr std::size_t kSlotBits = 9;
+    static std::size_t SlotOf(const BindingInternedString* record) {
+        const auto address = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(record));
+        return static_cast<std::size_t>(((address >> 3) * 0x9E3779B97F4A7C15ull) >>
+                                        (64 - kSlotBits));
+    }
+    struct Entry {
+        const BindingInternedString* from;
+        const BindingInternedString* to;
+    };
+    Entry entries_[std::size_t{1} << kSlotBits];
+    bool enabled_ = false;
+};
+
+}  // namespace
+
 // Fills `target` (empty) with a deep copy of `source`, whose containers
 // belong to another tree. Iterative.
+//
+// A structure's fields come in key order: they are hung as a chain (a valid,
+// if unbalanced, search tree at every step, so a copy cut short by an
+// exception leaves a tree that can still be searched and released) and
+// balanced once, in linear time, when the last one is in. Linking each as
+// the greatest key instead walked the right spine and rebalanced per field.
 void BindingPropertyWalks::CopyTree(BindingProperty& target, const BindingProperty& source) {
     struct Frame {
         Kind kind;
         std::uint32_t index;
         const void* from;  // collection record, or the next structure node
         void* to;          // the target's collection or structure record
+        void* tail;        // a structure's last field so far (its fields form a chain)
     };
     WalkStack<Frame> stack;
+    CopiedTexts texts;
     auto copyOne = [&](BindingProperty& to, const BindingProperty& from) {
         switch (from.kind_) {
             case Kind::Empty:
                 break;
             case Kind::String: {
-                const BindingInternedString* text = from.value_.string;
-                if (text != &BindingInternedString::Empty()) {
-                    text = BindingPropertyAccess::ArenaOf(to).Intern(*text);
-                }
+                const BindingInternedString* text =
+                    texts.Copy(BindingPropertyAccess::ArenaOf(to), from.value_.string);
                 BindingPropertyAccess::Store(to, Kind::String, Payload{.string = text});
                 break;
             }
@@ -123,7 +182,7 @@ void BindingPropertyWalks::CopyTree(BindingProperty& target, const BindingProper
                     BindingPropertyAccess::ArenaOf(to), record->size);
                 BindingPropertyAccess::Store(to, Kind::Collection, Payload{.object = copy});
                 if (record->size != 0) {
-                    stack.Push(Frame{Kind::Collection, 0, record, copy});
+                    stack.Push(Frame{Kind::Collection, 0, record, copy, nullptr});
                 }
                 break;
             }
@@ -133,7 +192,8 @@ void BindingPropertyWalks::CopyTree(BindingProperty& target, const BindingProper
                     BindingPropertyRecords::NewStructure(BindingPropertyAccess::ArenaOf(to));
                 BindingPropertyAccess::Store(to, Kind::Structure, Payload{.object = copy});
                 if (record->root != nullptr) {
-                    stack.Push(Frame{Kind::Structure, 0, FieldTree::First(record->root), copy});
+                    stack.Push(
+                        Frame{Kind::Structure, 0, FieldTree::First(record->root), copy, nullptr});
                 }
                 break;
             }
@@ -144,7 +204,11 @@ void BindingPropertyWalks::CopyTree(BindingProperty& target, const BindingProper
     };
     if (source.ownsArena_ && source.arena_ != nullptr && IsContainer(source.kind_)) {
         // A whole tree: every text of its arena will be needed.
-        BindingPropertyAccess::ArenaOf(target).ReserveStrings(source.arena_->ReadStats().strings);
+        const std::size_t strings = source.arena_->ReadStats().strings;
+        BindingPropertyAccess::ArenaOf(target).ReserveStrings(strings);
+        if (strings >= CopiedTexts::kMinStrings) {
+            texts.Enable();
+        }
     }
     copyOne(target, source);
     while (!stack.Empty()) {
@@ -160,15 +224,30 @@ void BindingPropertyWalks::CopyTree(BindingProperty& target, const BindingProper
             copyOne(to->data[index], from->data[index]);  // may push: `frame` is stale after
         } else {
             auto* node = static_cast<const BindingStructureNode*>(frame.from);
+            auto* to = static_cast<BindingStructureRecord*>(frame.to);
             if (node == nullptr) {
+                FieldTree::BalanceChain(to->root, to->count);
                 stack.Pop();
                 continue;
             }
             frame.from = FieldTree::Next(node);
-            auto* to = static_cast<BindingStructureRecord*>(frame.to);
-            const BindingInternedString* key = to->arena->Intern(*node->key);
-            BindingStructureNode* field = BindingPropertyRecords::AddGreatestField(*to, key);
-            copyOne(field->value, node->value);
+            BindingPropertyArena& arena = *to->arena;
+            const BindingInternedString* key = texts.Copy(arena, node->key);
+            BindingStructureNode* field;
+            try {
+                field = static_cast<BindingStructureNode*>(
+                    arena.Allocate(sizeof(BindingStructureNode)));
+            } catch (...) {
+                arena.Release(key);
+                throw;
+            }
+            field->key = key;
+            BindingPropertyAccess::InitChild(&field->value, &arena);
+            FieldTree::AppendToChain(to->root, static_cast<BindingStructureNode*>(frame.tail),
+                                     field);
+            frame.tail = field;
+            ++to->count;
+            copyOne(field->value, node->value);  // may push: `frame` is stale after
         }
     }
 }

@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -85,6 +86,67 @@ TEST(BindingPropertyArena, InternTableGrowsAndErasesWithoutLosingRecordsUntilRes
     EXPECT_NE(arena->Intern("text1"), nullptr);
 }
 
+// Tables beyond the caches keep each record beside its keyed hash, smaller
+// ones in two arrays: records stay findable exactly once across the change of
+// layout, through erasing (backward shifts) and the overflow tree alike.
+TEST(BindingPropertyArena, LargeTablesChangeLayoutWithoutLosingRecords) {
+    struct Row {
+        const char* name;
+        BindingPropertyArena::BucketHashFunction hash;
+    };
+    const Row rows[] = {
+        {"keyed", nullptr},
+        // Homes 256 slots apart: probe runs reach the cap and spill over.
+        {"clustered",
+         [](std::string_view text) {
+             return static_cast<std::uint32_t>(std::hash<std::string_view>{}(text)) & ~0xFFu;
+         }},
+    };
+    constexpr int kTexts = 300000;  // past 2^18 texts, so past 2^19 slots
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        BindingPropertyArena::SetBucketHashForTesting(row.hash);
+        ArenaPtr arena(BindingPropertyArena::Create());
+        std::vector<const Tavo::BindingInternedString*> records;
+        records.reserve(kTexts);
+        for (int i = 0; i < kTexts; ++i) {
+            records.push_back(arena->Intern("text" + std::to_string(i)));
+        }
+        ASSERT_GE(arena->ReadStats().tableCapacity, std::size_t{1} << 19);
+        if (row.hash != nullptr) {
+            EXPECT_GT(arena->ReadStats().overflowStrings, std::size_t{kTexts / 4});
+        }
+        for (int i = 0; i < kTexts; i += 2) {
+            arena->Release(records[static_cast<std::size_t>(i)]);
+        }
+        std::size_t wrong = 0;
+        for (int i = 1; i < kTexts; i += 2) {
+            const auto* again = arena->Intern("text" + std::to_string(i));
+            wrong += again != records[static_cast<std::size_t>(i)];
+            arena->Release(again);
+        }
+        EXPECT_EQ(wrong, 0u);
+        EXPECT_EQ(arena->ReadStats().strings, std::size_t{kTexts / 2});
+        for (int i = 0; i < kTexts; i += 2) {  // erased ones come back as new records
+            records[static_cast<std::size_t>(i)] = arena->Intern("text" + std::to_string(i));
+        }
+        EXPECT_EQ(arena->ReadStats().strings, std::size_t{kTexts});
+        for (int i = 0; i < kTexts; i += 1000) {
+            wrong +=
+                arena->Intern("text" + std::to_string(i)) != records[static_cast<std::size_t>(i)];
+        }
+        EXPECT_EQ(wrong, 0u);
+    }
+    BindingPropertyArena::SetBucketHashForTesting(nullptr);
+    // The tables' regions stay kept by the page source: let what is beyond
+    // its cache go now, for the tests that count kept regions.
+    BindingPageSource& source = BindingPageSource::Instance();
+    source.SetReturnDelay(0);
+    ArenaPtr(BindingPropertyArena::Create())->Allocate(BindingPageSource::kSlabSize);
+    source.SetReturnDelay(BindingPageSource::kReturnDelay);
+    EXPECT_LE(source.ReadStats().keptLargeBytes, BindingPageSource::kCachedLargeBytes);
+}
+
 // Building and dropping a tree costs one general-heap block (its arena), and
 // the pages it dropped serve the next tree without reserving more regions.
 TEST(BindingPropertyArena, TreesCostOneHeapBlockAndReuseDroppedPages) {
@@ -116,6 +178,13 @@ TEST(BindingPropertyArena, TreesCostOneHeapBlockAndReuseDroppedPages) {
 TEST(BindingPageSource, DroppedTreeLeavesAtMostTheCacheHeld) {
     BindingPageSource& source = BindingPageSource::Instance();
     source.SetReturnDelay(0);
+    // Regions other tests left free go back first (at the next release), so
+    // the tree below takes fresh ones whichever tests ran before.
+    {
+        ArenaPtr flush(BindingPropertyArena::Create());
+        flush->Allocate(BindingPropertyArena::kMediumPageBlockMax);  // a page
+        flush->Allocate(BindingPropertyArena::kMediumMax);           // a slab
+    }
     const BindingPageSource::Stats before = source.ReadStats();
     const std::size_t cache =
         BindingPageSource::kCachedPageRegions + BindingPageSource::kCachedSlabs;
@@ -355,6 +424,30 @@ TEST(BindingPropertyArenaIntern, RecentRecordsAreConfirmedAndForgottenWhenErased
         EXPECT_EQ(again->View(), text);
         EXPECT_EQ(arena->ReadStats().strings, base + 1);
         arena->Release(again);
+    }
+}
+
+// Why: every new text took its slot of the recent cache, so a document of
+// unique codes or ids pushed out the few keys it repeats. A text is cached
+// once it is found again; texts met once leave the cache alone.
+TEST(BindingPropertyArenaIntern, TextsMetOnceDoNotPushRepeatedOnesOutOfTheRecentCache) {
+    ArenaPtr arena(BindingPropertyArena::Create());
+    for (int i = 0; i < 300; ++i) {  // a table large enough for the cache
+        arena->Intern("filler" + std::to_string(i));
+    }
+    const char* keys[] = {"id", "name", "city", "count"};
+    for (const char* key : keys) {
+        arena->Intern(key);
+        arena->Intern(key);  // found: cached from now on
+    }
+    for (int i = 0; i < 5000; ++i) {
+        arena->Intern("code-" + std::to_string(i));
+    }
+    for (const char* key : keys) {
+        SCOPED_TRACE(key);
+        const std::uint64_t before = arena->ReadStats().internProbes;
+        arena->Intern(key);
+        EXPECT_EQ(arena->ReadStats().internProbes - before, 1u);  // the cache's slot only
     }
 }
 

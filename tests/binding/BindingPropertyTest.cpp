@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "binding/BindingPropertyArena.h"
+#include "detail/BindingPropertyAccess.h"
 #include "tests/binding/BindingTestValues.h"
 
 namespace {
@@ -262,6 +264,58 @@ TEST(BindingProperty, CopiesReinternIntoTheirTreeAndOutliveTheSource) {
     EXPECT_TRUE(copy.OwnsArena());
     source.Clear();
     EXPECT_EQ(copy, Collection({String("a"), String("b")}));
+}
+
+// A copy of a whole tree finds the target's records of texts it has met by
+// the source record's address, and hangs each structure's fields as a chain
+// balanced at the end. Every reference must still be counted exactly once
+// (cleared one by one, the copy leaves only what the target held before),
+// and copied structures take lookups and inserts like built ones.
+TEST(BindingProperty, LargeCopiesCountEveryTextOnceAndKeepStructuresOpen) {
+    BindingProperty source;
+    for (int i = 0; i < 2000; ++i) {
+        BindingProperty& item = source.Append();
+        item.Field("name").SetString("name" + std::to_string(i % 100));
+        item.Field("code").SetString("code" + std::to_string(i));
+        item.Field("tags").Append().SetString("name" + std::to_string(i % 7));
+    }
+    std::set<std::string> names;
+    BindingProperty& wide = source.Append();
+    for (int i = 0; i < 300; ++i) {  // inserted out of order
+        const std::string name = "f" + std::to_string(i * 7 % 300);
+        names.insert(name);
+        wide.Field(name).SetSigned(i);
+    }
+    BindingProperty target;
+    target.Append().SetString("name5");
+    Tavo::BindingPropertyArena& arena = Tavo::detail::BindingPropertyAccess::ArenaOf(target);
+    target.Append() = source;
+    ASSERT_EQ(target.ElementAt(1), source);
+    EXPECT_EQ(&target.ElementAt(1).ElementAt(5).Find("name").GetInternedString(),
+              &target.ElementAt(0).GetInternedString());
+    EXPECT_EQ(arena.ReadStats().strings, 100u + 2000u + 3u + 300u);
+
+    BindingProperty& copied = target.Element(1).Element(2000);
+    for (int i = 0; i < 300; ++i) {
+        ASSERT_EQ(copied.Find("f" + std::to_string(i)).GetSigned(-1), (i * 43) % 300)
+            << "f" << i;  // field f(7k mod 300) holds k; 43 is 7's inverse mod 300
+    }
+    for (int i = 0; i < 300; ++i) {
+        names.insert("g" + std::to_string(i));
+        copied.Field("g" + std::to_string(i)).SetSigned(i);
+    }
+    std::vector<std::string> order;
+    for (BindingProperty::FieldRef field : copied.Fields()) {
+        order.emplace_back(field.key.View());
+    }
+    EXPECT_EQ(order, std::vector<std::string>(names.begin(), names.end()));
+
+    for (BindingProperty& element : target.Element(1).Elements()) {
+        element.Clear();
+    }
+    target.Element(1).Clear();
+    EXPECT_EQ(arena.ReadStats().strings, 1u);
+    EXPECT_EQ(target.ElementAt(0).GetString(), "name5");
 }
 
 TEST(BindingProperty, MoveBetweenRootsSwapsWithoutCopyingAndFromAChildCopies) {

@@ -134,6 +134,53 @@ TEST(RedBlackTree, GreatestLinksAndBuildsFromSortedNodesAreValid) {
     }
 }
 
+// Copies hang fields as a chain while they come and balance it at the end:
+// the chain is a search tree at every step (a copy cut short leaves one), and
+// the balanced result is the tree Build makes, open to further inserts.
+TEST(RedBlackTree, ChainsSearchAsTheyGrowAndBalanceLikeBuild) {
+    for (int count = 0; count <= 130; ++count) {
+        SCOPED_TRACE(count);
+        std::vector<Node> chained(static_cast<std::size_t>(count));
+        std::vector<Node> built(static_cast<std::size_t>(count));
+        std::vector<Node*> run;
+        Node* root = nullptr;
+        Node* tail = nullptr;
+        for (int i = 0; i < count; ++i) {
+            Node& node = chained[static_cast<std::size_t>(i)];
+            node.key = i;
+            Tree::AppendToChain(root, tail, &node);
+            tail = &node;
+            built[static_cast<std::size_t>(i)].key = i;
+            run.push_back(&built[static_cast<std::size_t>(i)]);
+        }
+        const std::vector<int> expected = Keys("ascending", count);
+        EXPECT_EQ(InOrder(root), expected);
+        for (int key = 0; key < count; key += 7) {
+            EXPECT_EQ(Tree::Search(root, [&](const Node* node) { return key - node->key; }).found,
+                      &chained[static_cast<std::size_t>(key)]);
+        }
+        Tree::BalanceChain(root, static_cast<std::size_t>(count));
+        Node* builtRoot = Tree::Build(run.data(), run.size());
+        EXPECT_TRUE(root == nullptr || IsValid(root));
+        EXPECT_EQ(InOrder(root), expected);
+        // Same shape and colours as Build's: compare node by node in order.
+        std::size_t mismatched = 0;
+        for (std::size_t i = 0; i < run.size(); ++i) {
+            const Node& a = chained[i];
+            const Node& b = built[i];
+            auto keyOf = [](const Node* node) { return node == nullptr ? -1 : node->key; };
+            mismatched += keyOf(a.left) != keyOf(b.left) || keyOf(a.right) != keyOf(b.right) ||
+                          keyOf(Tree::Parent(&a)) != keyOf(Tree::Parent(&b)) ||
+                          Tree::IsRed(&a) != Tree::IsRed(&b);
+        }
+        EXPECT_EQ(mismatched, 0u);
+        EXPECT_EQ(root == nullptr ? -1 : root->key, builtRoot == nullptr ? -1 : builtRoot->key);
+        Node extra{nullptr, nullptr, 0, count + 5};
+        Insert(root, &extra);
+        EXPECT_TRUE(IsValid(root));
+    }
+}
+
 TEST(RedBlackTree, DetachHandsOutEveryNodeOnce) {
     for (int count : {0, 1, 5, 500}) {
         std::vector<Node> nodes(static_cast<std::size_t>(count));

@@ -86,6 +86,32 @@ struct RedBlackTree {
         return BuildRange(nodeAt, 0, count, nullptr, 0, depth);
     }
 
+    // A chain: nodes given in key order, each the right child of the one
+    // before (left children null, all black). It is a valid search tree, if
+    // not a balanced one, so it may be searched, iterated and torn down like
+    // any other; a copy hangs its nodes this way as they come and balances
+    // them once at the end. Appends `node` after `tail` (null for the first).
+    static void AppendToChain(Node*& root, Node* tail, Node* node) {
+        node->left = nullptr;
+        node->right = nullptr;
+        node->parentAndRed = reinterpret_cast<std::uintptr_t>(tail);
+        if (tail == nullptr) {
+            root = node;
+        } else {
+            tail->right = node;
+        }
+    }
+    // Turns a chain of `count` nodes into the tree Build makes of them, in
+    // linear time.
+    static void BalanceChain(Node*& root, std::size_t count) {
+        std::size_t depth = 0;
+        while ((std::size_t{2} << depth) - 1 <= count) {
+            ++depth;
+        }
+        Node* cursor = root;
+        root = BuildChainRange(cursor, count, 0, depth);
+    }
+
     static const Node* First(const Node* node) {
         if (node != nullptr) {
             while (node->left != nullptr) {
@@ -219,6 +245,29 @@ private:
         node->left = BuildRange(nodeAt, begin, middle, node, level + 1, depth);
         node->right =
             BuildRange(nodeAt, begin + middle + 1, count - middle - 1, node, level + 1, depth);
+        return node;
+    }
+
+    // BuildRange over the next `count` nodes of a chain, in order from
+    // `cursor`, which moves past them. The subtree's root has no parent yet.
+    static Node* BuildChainRange(Node*& cursor, std::size_t count, std::size_t level,
+                                 std::size_t depth) {
+        if (count == 0) {
+            return nullptr;
+        }
+        const std::size_t middle = count / 2;
+        Node* left = BuildChainRange(cursor, middle, level + 1, depth);
+        Node* node = cursor;
+        cursor = node->right;
+        node->parentAndRed = level >= depth ? 1u : 0u;
+        node->left = left;
+        if (left != nullptr) {
+            SetParent(left, node);
+        }
+        node->right = BuildChainRange(cursor, count - middle - 1, level + 1, depth);
+        if (node->right != nullptr) {
+            SetParent(node->right, node);
+        }
         return node;
     }
 };
