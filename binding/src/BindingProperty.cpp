@@ -94,7 +94,14 @@ BindingProperty::~BindingProperty() {
 }
 
 BindingProperty::BindingProperty(const BindingProperty& other) {
-    Walks::CopyTree(*this, other);
+    try {
+        Walks::CopyTree(*this, other);
+    } catch (...) {
+        // No destructor runs for a constructor that throws: the arena the
+        // copy made would be lost with everything in it.
+        BindingPropertyArena::Destroy(arena_);
+        throw;
+    }
 }
 
 BindingProperty::BindingProperty(BindingProperty&& other) noexcept {

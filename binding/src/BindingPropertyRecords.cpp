@@ -160,12 +160,4 @@ BindingStructureNode* BindingPropertyRecords::AddField(BindingStructureRecord& r
     return node;
 }
 
-BindingStructureNode* BindingPropertyRecords::AddGreatestField(BindingStructureRecord& record,
-                                                               const BindingInternedString* key) {
-    BindingStructureNode* node = NewFieldNode(*record.arena, key);
-    FieldTree::LinkGreatest(record.root, node);
-    ++record.count;
-    return node;
-}
-
 }  // namespace Tavo::detail

@@ -233,16 +233,7 @@ void BindingPropertyWalks::CopyTree(BindingProperty& target, const BindingProper
             frame.from = FieldTree::Next(node);
             BindingPropertyArena& arena = *to->arena;
             const BindingInternedString* key = texts.Copy(arena, node->key);
-            BindingStructureNode* field;
-            try {
-                field = static_cast<BindingStructureNode*>(
-                    arena.Allocate(sizeof(BindingStructureNode)));
-            } catch (...) {
-                arena.Release(key);
-                throw;
-            }
-            field->key = key;
-            BindingPropertyAccess::InitChild(&field->value, &arena);
+            BindingStructureNode* field = BindingPropertyRecords::NewFieldNode(arena, key);
             FieldTree::AppendToChain(to->root, static_cast<BindingStructureNode*>(frame.tail),
                                      field);
             frame.tail = field;

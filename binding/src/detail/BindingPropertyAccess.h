@@ -96,10 +96,6 @@ struct BindingPropertyRecords {
     static BindingStructureNode* AddField(BindingStructureRecord& record,
                                           const FieldTree::Probe& probe,
                                           const BindingInternedString* key);
-    // Adds a field whose key sorts after every key present (copies walk
-    // their source in key order). Takes over `key` as AddField does.
-    static BindingStructureNode* AddGreatestField(BindingStructureRecord& record,
-                                                  const BindingInternedString* key);
 };
 
 struct BindingPropertyWalks {

@@ -60,30 +60,18 @@ struct RedBlackTree {
         Rebalance(root, node);
     }
 
-    // Links a node whose key sorts after every key present.
-    static void LinkGreatest(Node*& root, Node* node) {
-        Node* parent = root;
-        if (parent != nullptr) {
-            while (parent->right != nullptr) {
-                parent = parent->right;
-            }
-        }
-        Link(root, node, parent, false);
-    }
-
     // A tree of `count` nodes given in key order, in linear time: perfectly
     // balanced, black but for the nodes of an incomplete deepest level.
     static Node* Build(Node* const* nodes, std::size_t count) {
         return Build(count, [nodes](std::size_t i) { return nodes[i]; });
     }
-    // The same with the i-th node in key order given by `nodeAt(i)`.
+    // The same with the i-th node in key order given by `nodeAt(i)`, asked
+    // for in ascending order.
     template <class NodeAt>
     static Node* Build(std::size_t count, NodeAt nodeAt) {
-        std::size_t depth = 0;  // levels of a perfect tree of at most `count` nodes
-        while ((std::size_t{2} << depth) - 1 <= count) {
-            ++depth;
-        }
-        return BuildRange(nodeAt, 0, count, nullptr, 0, depth);
+        std::size_t next = 0;
+        auto take = [&nodeAt, &next] { return nodeAt(next++); };
+        return BuildInOrder(take, count, 0, PerfectDepth(count));
     }
 
     // A chain: nodes given in key order, each the right child of the one
@@ -104,12 +92,13 @@ struct RedBlackTree {
     // Turns a chain of `count` nodes into the tree Build makes of them, in
     // linear time.
     static void BalanceChain(Node*& root, std::size_t count) {
-        std::size_t depth = 0;
-        while ((std::size_t{2} << depth) - 1 <= count) {
-            ++depth;
-        }
         Node* cursor = root;
-        root = BuildChainRange(cursor, count, 0, depth);
+        auto take = [&cursor] {
+            Node* node = cursor;
+            cursor = node->right;
+            return node;
+        };
+        root = BuildInOrder(take, count, 0, PerfectDepth(count));
     }
 
     static const Node* First(const Node* node) {
@@ -230,41 +219,33 @@ private:
         SetRed(root, false);
     }
 
-    // The middle node becomes the subtree's root; nodes below the last
-    // complete level (`depth` levels from the top) are red. The recursion is
-    // as deep as the tree, about log2(count).
-    template <class NodeAt>
-    static Node* BuildRange(NodeAt& nodeAt, std::size_t begin, std::size_t count, Node* parent,
-                            std::size_t level, std::size_t depth) {
-        if (count == 0) {
-            return nullptr;
+    // Levels of a perfect tree of at most `count` nodes.
+    static std::size_t PerfectDepth(std::size_t count) {
+        std::size_t depth = 0;
+        while ((std::size_t{2} << depth) - 1 <= count) {
+            ++depth;
         }
-        const std::size_t middle = count / 2;
-        Node* node = nodeAt(begin + middle);
-        node->parentAndRed = reinterpret_cast<std::uintptr_t>(parent) | (level >= depth ? 1u : 0u);
-        node->left = BuildRange(nodeAt, begin, middle, node, level + 1, depth);
-        node->right =
-            BuildRange(nodeAt, begin + middle + 1, count - middle - 1, node, level + 1, depth);
-        return node;
+        return depth;
     }
 
-    // BuildRange over the next `count` nodes of a chain, in order from
-    // `cursor`, which moves past them. The subtree's root has no parent yet.
-    static Node* BuildChainRange(Node*& cursor, std::size_t count, std::size_t level,
-                                 std::size_t depth) {
+    // A subtree of the next `count` nodes `take()` gives, in key order: the
+    // middle one is its root; nodes below the last complete level (`depth`
+    // levels from the top) are red. The recursion is as deep as the tree,
+    // about log2(count). The subtree's root is left without a parent.
+    template <class Take>
+    static Node* BuildInOrder(Take& take, std::size_t count, std::size_t level, std::size_t depth) {
         if (count == 0) {
             return nullptr;
         }
         const std::size_t middle = count / 2;
-        Node* left = BuildChainRange(cursor, middle, level + 1, depth);
-        Node* node = cursor;
-        cursor = node->right;
+        Node* left = BuildInOrder(take, middle, level + 1, depth);
+        Node* node = take();
         node->parentAndRed = level >= depth ? 1u : 0u;
         node->left = left;
         if (left != nullptr) {
             SetParent(left, node);
         }
-        node->right = BuildChainRange(cursor, count - middle - 1, level + 1, depth);
+        node->right = BuildInOrder(take, count - middle - 1, level + 1, depth);
         if (node->right != nullptr) {
             SetParent(node->right, node);
         }
