@@ -79,8 +79,8 @@ struct DecodedText {
 // source; from there on the text is decoded into the scratch buffer. Numbers
 // are handed over where they stand. Offsets are those of the document.
 //
-// Three words, like the library's own in-place stream: the reader copies it
-// into locals per value, and keeps the copy in registers.
+// Small, like the library's own in-place stream: the reader copies it into
+// locals per value and keeps the copy in registers.
 class DocumentStream {
 public:
     using Ch = char;
@@ -95,25 +95,26 @@ public:
         shared_->begin = src_;
         shared_->escaped = false;
         dst_ = const_cast<char*>(src_);  // never written through while in the document
+        end_ = 0;
         // The reader only reads through this pointer (numbers); strings are
         // read from the shared record.
         return dst_;
     }
     // Once per character of every string, inline. In the document, `dst_`
     // is the end of the string's unchanged prefix, which the character just
-    // taken follows unless an escape came before; escaped, it is where the
-    // scratch buffer is written, which no taken character follows.
+    // taken follows unless an escape came before, and `end_` is 0; escaped,
+    // `dst_` is where the scratch buffer is written, which no taken
+    // character follows, and `end_` the buffer's end.
     [[gnu::always_inline]] void Put(Ch c) {
         if (dst_ == src_ - 1) {
             ++dst_;
-            return;
-        }
-        DecodedText& shared = *shared_;
-        if (shared.escaped && dst_ != shared.scratch.data() + shared.scratch.size()) {
+        } else if (reinterpret_cast<std::uintptr_t>(dst_) < end_) {
             *dst_++ = c;
-            return;
+        } else {
+            dst_ = PutEscaped(*shared_, dst_, c);
+            end_ =
+                reinterpret_cast<std::uintptr_t>(shared_->scratch.data() + shared_->scratch.size());
         }
-        dst_ = PutEscaped(shared, dst_, c);
     }
     std::size_t PutEnd(Ch* /*begin*/) {
         DecodedText& shared = *shared_;
@@ -145,6 +146,7 @@ private:
 
     const char* src_;
     char* dst_ = nullptr;
+    std::uintptr_t end_ = 0;  // of the scratch buffer while escaped, else 0
     DecodedText* shared_;
 };
 
