@@ -44,16 +44,6 @@ bool IsContainer(BindingProperty::Kind kind) {
 
 namespace detail {
 
-void BindingPropertyAccess::ReleaseOwn(BindingProperty& value) noexcept {
-    Kind kind = value.kind_;
-    Payload payload = value.value_;
-    value.kind_ = Kind::Empty;
-    value.value_.u64 = 0;
-    if (kind >= Kind::String) {  // empty, bool and numbers hold nothing to release
-        BindingPropertyWalks::ReleasePayload(value.arena_, kind, payload);
-    }
-}
-
 // value becomes {"error": message}. The message is copied before the old
 // content goes, so it may come from the value itself.
 void BindingPropertyAccess::MakeError(BindingProperty& value, std::string_view message) {

@@ -55,7 +55,8 @@ public:
     }
 
     // Releases the old payload without resetting a root's arena, for setters
-    // that made their new payload in the same arena first.
+    // that made their new payload in the same arena first. Inline: readers
+    // set millions of fresh values, which hold nothing to release.
     static void ReleaseOwn(BindingProperty& value) noexcept;
 
     // value becomes {"error": message}. The message is copied before the old
@@ -118,5 +119,15 @@ struct BindingPropertyWalks {
     static void Accept(const BindingProperty& root, BindingPropertyVisitor& visitor);
     static bool Equal(const BindingProperty& a, const BindingProperty& b);
 };
+
+inline void BindingPropertyAccess::ReleaseOwn(BindingProperty& value) noexcept {
+    const Kind kind = value.kind_;
+    const Payload payload = value.value_;
+    value.kind_ = Kind::Empty;
+    value.value_.u64 = 0;
+    if (kind >= Kind::String) {  // empty, bool and numbers hold nothing to release
+        BindingPropertyWalks::ReleasePayload(value.arena_, kind, payload);
+    }
+}
 
 }  // namespace Tavo::detail
