@@ -55,7 +55,13 @@ void BindingStructureAssembler::Open(BindingProperty& target) {
     BindingStructureRecord& record = Access::StructureOf(target);
     // Fields already there are in the tree: more go in the same way.
     const std::size_t first = record.count == 0 ? gathered_.size() : kLinked;
-    frames_.push_back(Frame{&target, &record, first, 0, {0, 0}});
+    const std::size_t depth = frames_.size();
+    frames_.push_back(Frame{&target,
+                            &record,
+                            first,
+                            0,
+                            {0, 0},
+                            depth < kExpectedDepths ? lastAtDepth_[depth] : nullptr});
 }
 
 BindingProperty& BindingStructureAssembler::Field(std::string_view name) {
@@ -65,7 +71,18 @@ BindingProperty& BindingStructureAssembler::Field(std::string_view name) {
     }
     gathered_.reserve(gathered_.size() + 1);  // before the key is counted
     BindingPropertyArena& arena = *frame.record->arena;
-    const BindingInternedString* key = arena.Intern(name);
+    // The name the last structure at this depth had in this place, if it is
+    // this one: a comparison of bytes instead of a lookup.
+    const BindingInternedString* key = nullptr;
+    const std::size_t index = gathered_.size() - frame.first;
+    if (const Shape* expected = frame.expected; expected != nullptr && index < expected->count &&
+                                                expected->arena == &arena &&
+                                                expected->keys[index]->View() == name) {
+        key = expected->keys[index];
+        BindingPropertyArena::AddRef(key);
+    } else {
+        key = arena.Intern(name);
+    }
     const std::uint64_t mixed = AddressMix(key);
     const std::uint64_t bit = std::uint64_t{1} << ((mixed >> 57) & 63);
     std::uint64_t& word = frame.filter[mixed >> 63];  // bits 57..63: one of 128
@@ -157,6 +174,10 @@ void BindingStructureAssembler::Link(Frame& frame) noexcept {
                 std::memcpy(shape->order, order, count);
                 shape->count = count;
             }
+        }
+        const auto depth = static_cast<std::size_t>(&frame - frames_.data());
+        if (shape != nullptr && depth < kExpectedDepths) {
+            lastAtDepth_[depth] = shape;
         }
     }
     const Gathered* gathered = gathered_.data() + first;

@@ -6,7 +6,9 @@
 // shapes, so the order found for an earlier structure with the same names in
 // the same sequence is remembered and reused without comparing a byte: the
 // assembler holds a reference on the names of each remembered order, so an
-// address it knows always denotes the same text.
+// address it knows always denotes the same text. The names of the structure
+// last closed at the same depth are also the first guess for the next one's,
+// tried before the arena's intern table.
 //
 // Structures nest: Open inside an open structure's field (or inside any
 // value below it) opens an inner one, and Close closes the innermost.
@@ -65,13 +67,6 @@ private:
         const BindingInternedString* key;  // the node's own reference
         detail::BindingStructureNode* node;
     };
-    struct Frame {
-        BindingProperty* target;
-        detail::BindingStructureRecord* record;
-        std::size_t first;    // its fields are gathered_[first..]; kLinked when they go in directly
-        std::uint64_t shape;  // hash of the key records in the order they came
-        std::uint64_t filter[2];  // a bit per key record: a clear bit proves a name new
-    };
     // A remembered order: `keys` as they came, each counted in `arena`, and
     // `order[i]` the index among them of the i-th in byte order.
     struct Shape {
@@ -81,8 +76,17 @@ private:
         const BindingInternedString* keys[kMaxGathered];
         std::uint8_t order[kMaxGathered];
     };
+    struct Frame {
+        BindingProperty* target;
+        detail::BindingStructureRecord* record;
+        std::size_t first;    // its fields are gathered_[first..]; kLinked when they go in directly
+        std::uint64_t shape;  // hash of the key records in the order they came
+        std::uint64_t filter[2];  // a bit per key record: a clear bit proves a name new
+        const Shape* expected;    // of the structure last closed at this depth, or null
+    };
     static constexpr std::size_t kLinked = ~std::size_t{0};
     static constexpr std::size_t kShapeSlots = 32;
+    static constexpr std::size_t kExpectedDepths = 32;
 
     // Links the gathered fields of the innermost frame into its tree.
     void Link(Frame& frame) noexcept;
@@ -93,6 +97,8 @@ private:
     std::vector<Gathered> gathered_;
     std::vector<Frame> frames_;
     std::unique_ptr<Shape[]> shapes_;
+    // The remembered order each depth's last structure had (slots of shapes_).
+    const Shape* lastAtDepth_[kExpectedDepths] = {};
 };
 
 }  // namespace Tavo
