@@ -1014,8 +1014,8 @@ std::size_t BindingPropertyArena::RecentSlot(std::string_view text) noexcept {
 
 BindingInternedString* BindingPropertyArena::FindInTable(std::string_view text,
                                                          std::uint32_t keyed) noexcept {
-    // Only the dense hash array is read until a hash matches: a probe run
-    // stays within a cache line or two.
+    // Only the keyed hashes are read until one matches: a probe run stays
+    // within a cache line or two.
     BindingInternedString** const records = table_;
     const std::uint32_t* const hashes = tableHashes_;
     const std::uint32_t mask = tableCapacity_ - 1;
@@ -1172,11 +1172,10 @@ void BindingPropertyArena::Release(const BindingInternedString* record) noexcept
     // Erase with backward shift, so probe chains stay unbroken without
     // tombstones. Entries only move towards their home, so none ends up more
     // than kMaxProbe slots from it.
-    for (std::uint32_t next = (hole + 1) & mask; KeyedAt(records, hashes, next) != kEmptySlot;
-         next = (next + 1) & mask) {
+    for (std::uint32_t next = (hole + 1) & mask, nextKeyed;
+         (nextKeyed = KeyedAt(records, hashes, next)) != kEmptySlot; next = (next + 1) & mask) {
         ++internProbes_;
-        const std::uint32_t nextKeyed = KeyedAt(records, hashes, next);
-        std::uint32_t home = nextKeyed & mask;
+        const std::uint32_t home = nextKeyed & mask;
         // The entry may fill the hole unless its home lies cyclically in (hole, next].
         bool staysPut =
             hole <= next ? (hole < home && home <= next) : (hole < home || home <= next);

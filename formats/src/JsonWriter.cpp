@@ -22,8 +22,8 @@ namespace {
 // call per value and check their state at every event; walking the tree
 // directly into one output costs about half. The text is the same byte for
 // byte: integers come from RapidJSON's printers, floats from its Grisu2
-// arithmetic in dtoa's layout (both redone below without their overheads:
-// the shortest text that reads back), and strings are escaped by the table
+// digits in dtoa's layout (the layout redone below without its moves: the
+// shortest text that reads back), and strings are escaped by the table
 // below, which is RapidJSON's.
 
 // 0: written as is; 'u': \u00XX; anything else: a backslash and that letter.
