@@ -185,6 +185,13 @@ void StoreReadDouble(double value, bool underflow, BindingProperty& out) {
     out.SetFloat(value);
 }
 
+// Whether strtod may read a text starting with `first` whole: a digit, a
+// blank, a sign, '.', or the 'i'/'I' and 'n'/'N' of infinity and NaN.
+bool MayStartNumber(char first) {
+    return IsDigit(first) || IsSpace(first) || first == '+' || first == '-' || first == '.' ||
+           first == 'i' || first == 'I' || first == 'n' || first == 'N';
+}
+
 // Number recognition for untagged plain scalars: the whole text must be read
 // by strtod and not be infinite (NaN counts). Integral values become integers;
 // integer literals are read exactly rather than through a double, so large
@@ -196,11 +203,9 @@ bool ResolveNumber(const char* text, std::string_view view, BindingProperty& out
     if (view.empty()) {
         return false;
     }
-    const char first = view.front();
     // Cheap rejection of what strtod can never read whole; spares strtod
     // for every ordinary word.
-    if (!IsDigit(first) && !IsSpace(first) && first != '+' && first != '-' && first != '.' &&
-        first != 'i' && first != 'I' && first != 'n' && first != 'N') {
+    if (!MayStartNumber(view.front())) {
         return false;
     }
     const Literal literal = StoreExactInteger(text, view, out);
@@ -329,13 +334,9 @@ void ResolvePlain(const char* chars, std::string_view text, BindingProperty& tar
         (StoreShortDecimal(text, target) || StoreDecimalFloat(text, target))) {
         return;
     }
-    // Null words start with '~' or 'n'/'N', and what strtod can read with a
-    // digit, a blank, a sign, '.', 'i'/'I' or 'n'/'N': any other first byte
-    // leaves only a bool word or a string.
-    const bool wordOrText = !IsDigit(first) && !IsSpace(first) && first != '+' && first != '-' &&
-                            first != '.' && first != '~' && first != 'i' && first != 'I' &&
-                            first != 'n' && first != 'N';
-    if (!wordOrText) {
+    // Null words start with '~' or 'n'/'N': any other first byte that
+    // cannot start a number leaves only a bool word or a string.
+    if (first == '~' || MayStartNumber(first)) {
         if (IsNullWord(text)) {
             target.Clear();
             return;
