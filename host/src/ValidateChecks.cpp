@@ -146,6 +146,17 @@ void AddViolations(const ValidationHost& host, Problems& problems) {
     }
 }
 
+// The end of a check: the host's violations join its problems; none at all
+// passes it with `passed`.
+int Finish(const ValidationHost& host, Problems& problems, CheckReport& report,
+           const std::string& passed) {
+    AddViolations(host, problems);
+    if (!problems.Empty()) {
+        return problems.Fail(report);
+    }
+    return report.Pass(passed);
+}
+
 // A well-formed payload for `subscription`: the stored resource whose event
 // it is, else an empty one.
 HostValue FormedPayload(const std::string& eventName, HostValue& owned) {
@@ -645,11 +656,8 @@ int CheckStatsBeforeInitialize(const CheckOptions& options, CheckReport& report)
     plugin->Initialize(host.Connection());
     Exercise(host, 9);
     Stop(*plugin, host, report);
-    AddViolations(host, problems);
-    if (!problems.Empty()) {
-        return problems.Fail(report);
-    }
-    return report.Pass(std::to_string(InUse(stats)) + " bytes in use when loaded");
+    return Finish(host, problems, report,
+                  std::to_string(InUse(stats)) + " bytes in use when loaded");
 }
 
 int CheckNullConnection(const CheckOptions& options, CheckReport& report) {
@@ -725,12 +733,9 @@ int CheckLateCallbacks(const CheckOptions& options, CheckReport& report) {
         ResetHostValue(owned);
     }
     Problems problems;
-    AddViolations(host, problems);
-    if (!problems.Empty()) {
-        return problems.Fail(report);
-    }
-    return report.Pass(std::to_string(late.size()) + " late callbacks and " +
-                       std::to_string(subscribed.size()) + " late events were harmless");
+    return Finish(host, problems, report,
+                  std::to_string(late.size()) + " late callbacks and " +
+                      std::to_string(subscribed.size()) + " late events were harmless");
 }
 
 int CheckShutdownTwice(const CheckOptions& options, CheckReport& report) {
@@ -766,11 +771,7 @@ int CheckShutdownTwice(const CheckOptions& options, CheckReport& report) {
     report.Progress("Shutdown again with the same handle");
     callbacks.Shutdown(module);
     Problems problems;
-    AddViolations(host, problems);
-    if (!problems.Empty()) {
-        return problems.Fail(report);
-    }
-    return report.Pass("a second Shutdown is harmless");
+    return Finish(host, problems, report, "a second Shutdown is harmless");
 }
 
 // ---- host faults -------------------------------------------------------------
@@ -895,12 +896,9 @@ int CheckHostileEvents(const CheckOptions& options, CheckReport& report) {
     Exercise(host, 12);
     Stop(*plugin, host, report);
     Problems problems;
-    AddViolations(host, problems);
-    if (!problems.Empty()) {
-        return problems.Fail(report);
-    }
-    return report.Pass(std::to_string(delivered) + " hostile events to " +
-                       std::to_string(subscriptions.size()) + " subscriptions");
+    return Finish(host, problems, report,
+                  std::to_string(delivered) + " hostile events to " +
+                      std::to_string(subscriptions.size()) + " subscriptions");
 }
 
 int CheckFunctions(const CheckOptions& options, CheckReport& report) {
@@ -958,12 +956,9 @@ int CheckFunctions(const CheckOptions& options, CheckReport& report) {
         forge.Clear();
     }
     Stop(*plugin, host, report);
-    AddViolations(host, problems);
-    if (!problems.Empty()) {
-        return problems.Fail(report);
-    }
-    return report.Pass(std::to_string(sent) + " fuzzed requests to " +
-                       std::to_string(entries.size()) + " functions, each answered");
+    return Finish(host, problems, report,
+                  std::to_string(sent) + " fuzzed requests to " + std::to_string(entries.size()) +
+                      " functions, each answered");
 }
 
 // ---- threads and budgets -----------------------------------------------------
@@ -1068,11 +1063,7 @@ int CheckBudgets(const CheckOptions& options, CheckReport& report) {
         problems.Add("peak memory " + std::to_string(stats.peakBytes) +
                      " bytes, over the budget of " + std::to_string(options.maxPeakBytes));
     }
-    AddViolations(host, problems);
-    if (!problems.Empty()) {
-        return problems.Fail(report);
-    }
-    return report.Pass(figures);
+    return Finish(host, problems, report, figures);
 }
 
 }  // namespace
