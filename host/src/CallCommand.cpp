@@ -139,7 +139,7 @@ std::string ReadStream(const HostResponse& response, bool& complete) {
 
 class CallCommand final : public HostCommand {
 public:
-    void AddTo(CLI::App& subcommand) {
+    void AddTo(CLI::App& subcommand) override {
         subcommand.add_option("method", method_, "HTTP method (GET, POST, ... or any word)")
             ->required();
         subcommand.add_option("target", target_, "Path of the request, with its query")->required();
@@ -350,11 +350,8 @@ private:
 }  // namespace
 
 RegisteredCommand AddCallCommand(CLI::App& app) {
-    auto command = std::make_unique<CallCommand>();
-    CLI::App* subcommand = app.add_subcommand(
-        "call", "Load a plugin and send one request to the functions it exports");
-    command->AddTo(*subcommand);
-    return {subcommand, std::move(command)};
+    return AddCommand(app, std::make_unique<CallCommand>(), "call",
+                      "Load a plugin and send one request to the functions it exports");
 }
 
 }  // namespace Tavo::Host

@@ -74,7 +74,7 @@ bool ReadAll(std::FILE* in, std::string& out) {
 
 class ConvertCommand final : public HostCommand {
 public:
-    void AddTo(CLI::App& subcommand) {
+    void AddTo(CLI::App& subcommand) override {
         subcommand.add_option("--from", from_, "Format of the document on standard input")
             ->required()
             ->check(CLI::IsMember({"json", "msgpack", "yaml"}));
@@ -147,11 +147,8 @@ private:
 }  // namespace
 
 RegisteredCommand AddConvertCommand(CLI::App& app) {
-    auto command = std::make_unique<ConvertCommand>();
-    CLI::App* subcommand =
-        app.add_subcommand("convert", "Read one document from standard input and write it as JSON");
-    command->AddTo(*subcommand);
-    return {subcommand, std::move(command)};
+    return AddCommand(app, std::make_unique<ConvertCommand>(), "convert",
+                      "Read one document from standard input and write it as JSON");
 }
 
 }  // namespace Tavo::Host

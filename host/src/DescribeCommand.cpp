@@ -377,7 +377,7 @@ std::string RenderText(const BindingProperty& description) {
 
 class DescribeCommand final : public HostCommand {
 public:
-    void AddTo(CLI::App& subcommand) {
+    void AddTo(CLI::App& subcommand) override {
         pluginOptions_.AddTo(subcommand, "Plugin API version the host offers (default 18.0.0)");
         subcommand.add_flag("--json", json_, "Write the description as one JSON document");
     }
@@ -413,11 +413,8 @@ private:
 }  // namespace
 
 RegisteredCommand AddDescribeCommand(CLI::App& app) {
-    auto command = std::make_unique<DescribeCommand>();
-    CLI::App* subcommand = app.add_subcommand(
-        "describe", "Load a plugin and print the types, events and functions it exports");
-    command->AddTo(*subcommand);
-    return {subcommand, std::move(command)};
+    return AddCommand(app, std::make_unique<DescribeCommand>(), "describe",
+                      "Load a plugin and print the types, events and functions it exports");
 }
 
 }  // namespace Tavo::Host

@@ -4,13 +4,22 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <utility>
 
 #include "LibraryLoader.h"
 #include "PluginLoader.h"
 #include "platform/Platform.h"
 
 namespace Tavo::Host {
+
+RegisteredCommand AddCommand(CLI::App& app, std::unique_ptr<HostCommand> command,
+                             const std::string& name, const std::string& description) {
+    CLI::App* subcommand = app.add_subcommand(name, description);
+    command->AddTo(*subcommand);
+    return {subcommand, std::move(command)};
+}
 
 std::string DefaultPluginPath() {
     const std::string besideHost =

@@ -22,6 +22,8 @@ inline constexpr int kExitUsage = 2;    // the command line was wrong
 class HostCommand {
 public:
     virtual ~HostCommand() = default;
+    // Declares the command's options and help on its subcommand.
+    virtual void AddTo(CLI::App& subcommand) = 0;
     // Runs the command once its subcommand was chosen and its options parsed.
     // Returns the process exit status. Writes only to the standard streams.
     virtual int Run() = 0;
@@ -34,6 +36,10 @@ struct RegisteredCommand {
     CLI::App* subcommand = nullptr;
     std::unique_ptr<HostCommand> command;
 };
+
+// Adds `command` to the application as the subcommand `name`.
+RegisteredCommand AddCommand(CLI::App& app, std::unique_ptr<HostCommand> command,
+                             const std::string& name, const std::string& description);
 
 using HostCommandFactory = RegisteredCommand (*)(CLI::App& app);
 

@@ -46,7 +46,7 @@ bool EndsWith(const std::string& text, const std::string& suffix) {
 
 class RunCommand final : public HostCommand {
 public:
-    void AddTo(CLI::App& subcommand) {
+    void AddTo(CLI::App& subcommand) override {
         pluginOptions_.AddTo(subcommand,
                              "Plugin API version the host offers (default 18.0.0); a plugin that "
                              "refuses it ends the process");
@@ -111,11 +111,8 @@ private:
 }  // namespace
 
 RegisteredCommand AddRunCommand(CLI::App& app) {
-    auto command = std::make_unique<RunCommand>();
-    CLI::App* subcommand = app.add_subcommand(
-        "run", "Play a scenario against a plugin in virtual time and print what it did");
-    command->AddTo(*subcommand);
-    return {subcommand, std::move(command)};
+    return AddCommand(app, std::make_unique<RunCommand>(), "run",
+                      "Play a scenario against a plugin in virtual time and print what it did");
 }
 
 }  // namespace Tavo::Host

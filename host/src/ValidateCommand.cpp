@@ -93,7 +93,7 @@ std::string Tail(const std::string& text, std::size_t lines) {
 
 class ValidateCommand final : public HostCommand {
 public:
-    void AddTo(CLI::App& subcommand) {
+    void AddTo(CLI::App& subcommand) override {
         // No --api-version: the checks choose the versions they offer.
         subcommand
             .add_option("--plugin", pluginPath_,
@@ -318,13 +318,9 @@ private:
 }  // namespace
 
 RegisteredCommand AddValidateCommand(CLI::App& app) {
-    auto command = std::make_unique<ValidateCommand>();
-    CLI::App* subcommand =
-        app.add_subcommand("validate",
-                           "Check a plugin library's conformance and robustness, each check in a "
-                           "process of its own");
-    command->AddTo(*subcommand);
-    return {subcommand, std::move(command)};
+    return AddCommand(app, std::make_unique<ValidateCommand>(), "validate",
+                      "Check a plugin library's conformance and robustness, each check in a "
+                      "process of its own");
 }
 
 }  // namespace Tavo::Host
